@@ -1,0 +1,74 @@
+#pragma once
+
+// The commands' logic of the shell, kept apart from the window so that a command-line tool can run the very
+// same network set-up, sampling, memorise and recognise steps without widgets.
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+class TNeuralNetwork;
+
+constexpr int SlotCount = 20;
+constexpr int SampleSize = 100; // the sampled window is SampleSize x SampleSize
+using TInputPattern = std::vector<float>; // SampleSize*SampleSize grey values, row order
+
+class TMemoProcessor
+{
+public:
+    QStringList NameList, FileList, TrainedList; // SlotCount entries each; "" / "" / "0" when free
+    std::vector<std::unique_ptr<TNeuralNetwork>> Networks;
+    QString StateFilePrefix; // "" in the window (slot files land in the current dir);
+                             // a tool may set a folder prefix ending in "/"
+    bool SaveSlotFilesOnMemorise = true; // a tool may turn slot files off
+
+    TMemoProcessor(); // all slots free
+    ~TMemoProcessor();
+    TMemoProcessor(const TMemoProcessor&) = delete;
+    TMemoProcessor& operator=(const TMemoProcessor&) = delete;
+
+    // Command 3 without its message box: throws away any network and builds a new untrained one
+    // (10000 inputs in 0..255 with 26 levels, SlotCount outputs in 0..100 with 10 levels).
+    void SetUpNetwork();
+    bool HasNetwork() const;
+    // Destroys every network in index order; each deletes its store file.
+    void ReleaseNetworks();
+
+    // Grey value (R+G+B) div 3 of the top-left SampleSize x SampleSize pixels in row order; a position
+    // outside the picture reads as 255. Works for any picture format.
+    static TInputPattern BuildInputPattern(const QImage& picture);
+    // SetInput on layer 0 of every network, for as many neurons as GetNeuronCount(0) of network 0 reports.
+    // Throws when the pattern is shorter than that.
+    void FeedPattern(const TInputPattern& pattern);
+
+    int FirstFreeSlot() const; // SlotCount when none is free
+    int UsedSlotCount() const;
+
+    // Records name (untrimmed) and path in the first free slot, saves the slot files (each replaced
+    // atomically), sets the targets 99/1 and trains once with Commit false. Returns the slot, or SlotCount
+    // when none was free (then nothing changes). Throws with "Set up the network first" when there is no
+    // network.
+    int Memorise(const QString& name, const QString& path, const TInputPattern& pattern);
+
+    struct TRecognition
+    {
+        bool Found = false;
+        int BestSlot = 0;
+        std::vector<float> Outputs;
+    };
+    // Propagates and chooses among used slots only (TrainedList "1"), ties to the lower slot, running max
+    // from 0.0. Found is false when no slot is used (nothing changes). Throws "Set up the network first"
+    // without a network.
+    TRecognition Recognise(const TInputPattern& pattern);
+    // The choice of Recognise on given outputs: the used slot with the strictly largest output above 0.0,
+    // ties to the lower slot; the first used slot when none is above 0.0; -1 when no slot is used.
+    static int ChooseBestSlot(const std::vector<float>& outputs, const QStringList& trainedList);
+
+    // Writes "listname.ini", "listfile.ini" and "trained.ini" (StateFilePrefix in front), in this order.
+    // Throws "Cannot create file \"%s\". %s" on failure; the file that failed keeps its old content.
+    void SaveSlotFiles() const;
+    static QString FormatElapsed(std::chrono::nanoseconds elapsed); // "0:00:00.012" (h:mm:ss.zzz)
+};
