@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+// How the picture held by a TImage was obtained.
+enum class TPictureKind {
+    None, // no picture
+    Bitmap, // a ".bmp" file or a bitmap given with SetPicture
+    Jpeg // a ".jpg" file
+};
+
+// The image control: draws its picture on a transparent background.
+class TImage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TImage(QWidget* parent = nullptr);
+
+    // Loads the file with LoadPicture; on failure throws TPictureError and keeps the old picture.
+    void LoadFromFile(const QString& path);
+    // Holds a copy of any QImage, converted to RGB888 (a null image clears the control).
+    void SetPicture(const QImage& picture);
+    // The held bitmap, RGB888 (null when empty).
+    const QImage& Picture() const { return picture; }
+    TPictureKind Kind() const { return kind; }
+    void Clear();
+    bool IsEmpty() const { return picture.isNull(); }
+
+    // Proportional without Stretch: scale down to fit keeping the aspect ratio (truncating), never
+    // enlarge. Proportional with Stretch: scale up or down to fit keeping the aspect ratio.
+    // Stretch alone: fill the control. Neither: draw at the picture's own size, clipped.
+    // Center: centre the drawn picture in the control; otherwise draw from the top-left corner.
+    void SetProportional(bool value);
+    void SetStretch(bool value);
+    void SetCenter(bool value);
+    bool Proportional() const { return proportional; }
+    bool Stretch() const { return stretch; }
+    bool Center() const { return center; }
+
+    // The rectangle, in the control's coordinates, in which the picture is drawn (empty when empty).
+    QRect DrawRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage picture;
+    TPictureKind kind = TPictureKind::None;
+    bool proportional = false;
+    bool stretch = false;
+    bool center = false;
+};

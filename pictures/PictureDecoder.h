@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+#include <stdexcept>
+
+// Loading of the picture files Mirava shows: ".jpg" through libjpeg, ".bmp" through Qt's bitmap
+// reader. Every decoded picture is a QImage::Format_RGB888 bitmap, whatever the file held.
+// Every failure is a TPictureError whose message names the file and the reason.
+
+class TPictureError : public std::runtime_error
+{
+public:
+    using runtime_error::runtime_error;
+};
+
+// The largest picture Mirava accepts, in pixels (width x height).
+constexpr qint64 MaxPicturePixels = 100'000'000;
+// The most scans a progressive JPEG may have before it is refused as malformed.
+constexpr int MaxJpegScans = 100;
+
+// Width and height from the file's header alone, without decoding its pixels.
+QSize ReadPictureSize(const QString& path);
+
+// Full decode; always QImage::Format_RGB888.
+QImage LoadPicture(const QString& path);
+
+// Reduced decode for thumbnails: the picture as it is drawn proportionally in a control of size
+// `atLeast` (scaled down to fit keeping its aspect ratio, the scaled side truncated, never enlarged).
+// JPEG pictures are decoded with libjpeg's DCT scaling at the smallest scale that still gives at
+// least that size, then smoothly scaled. RGB888.
+QImage LoadThumbnail(const QString& path, const QSize& atLeast);
+
+// The decoders on data in memory (used by the file loaders above and by the fuzz targets).
+// `name` is the file name the error messages show. An empty `atLeast` means a full decode.
+QSize ReadJpegSize(const QByteArray& data, const QString& name);
+QImage DecodeJpeg(const QByteArray& data, const QString& name, const QSize& atLeast = QSize());
+QSize ReadBmpSize(const QByteArray& data, const QString& name);
+QImage DecodeBmp(const QByteArray& data, const QString& name, const QSize& atLeast = QSize());
+
+// The size at which a picture of size `picture` is drawn proportionally into `box`: scaled to fit
+// keeping its aspect ratio, the scaled side truncated toward zero. Without `enlarge`, a picture
+// that already fits keeps its own size.
+QSize FitProportional(const QSize& picture, const QSize& box, bool enlarge);
