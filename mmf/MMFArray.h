@@ -1,0 +1,119 @@
+#pragma once
+
+// A resizable array of fixed-size elements kept in a memory-mapped temporary file.
+// The file exists only while the array holds elements; it is deleted when the array
+// is emptied or destroyed.
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+// The 63 characters from which temporary file names are drawn.
+extern const char TempNameAlphabet[];
+inline constexpr int TempNameAlphabetLength = 63;
+
+// Every error of the memory-mapped array.
+class TMMFError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The system calls behind the array, gathered in one place so that tests can replace
+// them (full disk, refused mapping, failed delete). The default instance calls the
+// operating system.
+class TMMFSystem
+{
+public:
+    virtual ~TMMFSystem() = default;
+
+    // The temporary folder: $TMPDIR or "/tmp", always ending in "/".
+    virtual std::string TempDir();
+    // A seed for drawing file names (from a high-resolution clock).
+    virtual uint32_t ClockSeed();
+    virtual bool Exists(const std::string& path);
+    // Creates the file exclusively (mode 0600, close-on-exec). Returns the descriptor, or
+    // -1 with errno set (EEXIST when the name is taken).
+    virtual int CreateExclusive(const std::string& path);
+    // Opens an existing file for reading and writing (close-on-exec). -1 on failure.
+    virtual int OpenExisting(const std::string& path);
+    // Reserves disk space so that the file is at least size bytes long. False on failure.
+    virtual bool Reserve(int fd, uint64_t size);
+    // Maps size bytes of the file shared, read-write, from offset 0. nullptr on failure.
+    virtual void* Map(int fd, uint64_t size);
+    virtual void Unmap(void* address, uint64_t size);
+    virtual void Close(int fd);
+    // Deletes the file. True when it is gone afterwards.
+    virtual bool Remove(const std::string& path);
+
+    // The instance that new arrays use when none is given. Never null.
+    static TMMFSystem* Default();
+    // Replaces the default instance (nullptr restores the operating system's); returns the
+    // previous one. Meant for tests; not owned.
+    static TMMFSystem* SetDefault(TMMFSystem* system);
+};
+
+class TMMFArray
+{
+public:
+    // Element type codes; Float32 (11) is what the network store uses.
+    static constexpr uint8_t DefaultDataType = 2;
+    static constexpr uint8_t Float32 = 11;
+
+    // system: the system-call seam to use, not owned; nullptr means TMMFSystem::Default().
+    explicit TMMFArray(TMMFSystem* system = nullptr);
+    ~TMMFArray();
+    TMMFArray(const TMMFArray&) = delete;
+    TMMFArray& operator=(const TMMFArray&) = delete;
+
+    uint32_t Count() const { return count; }
+    // Byte size of the mapped region: Count() x element size; 0 when released.
+    uint64_t Size() const { return size; }
+    uint64_t MapSize() const { return mapSize; }
+    const std::string& FileName() const { return fileName; }
+    bool DeleteOnRelease() const { return deleteOnRelease; }
+    bool Mapped() const { return mapped; }
+    uint8_t DataType() const { return dataType; }
+
+    // Element size in bytes of a type code, 0 for the codes without one (9, 10, above 11).
+    static int ElementSize(uint8_t code);
+
+    // Sets the element type. Throws TMMFError for codes without an element size and
+    // while a view is mapped.
+    void SetDataType(uint8_t code);
+    // Makes the array hold n elements; elements kept keep their values, new ones read 0.
+    // Throws TMMFError("Failed to open or create file!" / "Failed to create file
+    // mapping!" / "Failed to map view of file!").
+    void SetCount(uint32_t n);
+    // Address of element index inside the view; no bounds check.
+    void* ItemPtr(uint32_t index)
+    {
+        lastItem = base + static_cast<size_t>(index) * elementSize;
+        return lastItem;
+    }
+    // The address ItemPtr returned last.
+    void* LastItemPtr() const { return lastItem; }
+    // Unmaps the view, zeroes Count and Size and deletes the file (errors ignored).
+    void Release();
+    // A fresh full path in the temporary folder that no file has yet.
+    std::string MakeTempFileName();
+    // The system's temporary folder, ending in "/".
+    std::string GetTempDir();
+
+private:
+    void MapFile(bool createNew);
+
+    TMMFSystem* system;
+    uint32_t count = 0;
+    uint64_t size = 0;
+    uint64_t mapSize = 0;
+    std::string fileName;
+    bool deleteOnRelease = true;
+    bool mapped = false;
+    bool fileMade = false;
+    uint8_t dataType = DefaultDataType;
+    int elementSize = 1;
+    uint8_t* base = nullptr;
+    void* lastItem = nullptr;
+};

@@ -1,0 +1,312 @@
+#pragma once
+
+// The network engine: a description of layers, neurons, dendrites and synapses, laid out
+// by BuildStore in one flat memory-mapped store of 32-bit slots on which recall and
+// training work.
+
+#include "mmf/MMFArray.h"
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+class TNeuralNetwork;
+class TLayers;
+class TLayer;
+class TNeurons;
+class TNeurone;
+class TDendrites;
+class TDendrit;
+class TSynapses;
+class TSynaps;
+
+// Errors raised by the engine itself, e.g. "Invalid floating point operation" for a neuron
+// with dendrites and an empty value range. Errors of the store are TMMFError.
+class TEngineError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The neuron at the other end of a dendrite or synapse. Every field starts at -1; a setter
+// stores any value below -1 as -1.
+class TConnect
+{
+public:
+    int16_t LayerIndex = -1;
+    int16_t NeuronIndex = -1;
+    int16_t DendriteIndex = -1;
+
+    void SetLayerIndex(int16_t value) { LayerIndex = value < -1 ? int16_t(-1) : value; }
+    void SetNeuronIndex(int16_t value) { NeuronIndex = value < -1 ? int16_t(-1) : value; }
+    void SetDendriteIndex(int16_t value) { DendriteIndex = value < -1 ? int16_t(-1) : value; }
+};
+
+// An indexed collection that owns its items.
+template <class TItem> class TCollection
+{
+public:
+    virtual ~TCollection() = default;
+    TCollection() = default;
+    TCollection(const TCollection&) = delete;
+    TCollection& operator=(const TCollection&) = delete;
+
+    int Count() const { return static_cast<int>(items.size()); }
+    // n <= 0 clears; a larger n adds items at the end; a smaller n frees the items from
+    // index n on, so that the first n stay.
+    void SetCount(int32_t n);
+    // Throws TEngineError("List index out of bounds (i)") for an index outside the items.
+    TItem* Items(int index) const;
+    TItem* Add();
+    void Clear() { SetCount(0); }
+
+protected:
+    virtual std::unique_ptr<TItem> NewItem() = 0;
+
+private:
+    std::vector<std::unique_ptr<TItem>> items;
+};
+
+[[noreturn]] void ThrowListIndexError(int index);
+
+template <class TItem> void TCollection<TItem>::SetCount(int32_t n)
+{
+    if (n <= 0) {
+        items.clear();
+        return;
+    }
+    const size_t wanted = static_cast<size_t>(n);
+    if (items.size() < wanted) {
+        items.reserve(wanted);
+        while (items.size() < wanted)
+            items.push_back(NewItem());
+    } else {
+        // The items from index n on go; the first n stay.
+        while (items.size() > wanted)
+            items.pop_back();
+    }
+}
+
+template <class TItem> TItem* TCollection<TItem>::Items(int index) const
+{
+    if (index < 0 || index >= Count())
+        ThrowListIndexError(index);
+    return items[static_cast<size_t>(index)].get();
+}
+
+template <class TItem> TItem* TCollection<TItem>::Add()
+{
+    items.push_back(NewItem());
+    return items.back().get();
+}
+
+class TSynaps
+{
+public:
+    explicit TSynaps(TSynapses* collection);
+    TSynapses* Collection;
+    std::unique_ptr<TConnect> Connect;
+};
+
+class TSynapses : public TCollection<TSynaps>
+{
+protected:
+    std::unique_ptr<TSynaps> NewItem() override { return std::make_unique<TSynaps>(this); }
+};
+
+class TDendrit
+{
+public:
+    explicit TDendrit(TDendrites* collection);
+    TDendrites* Collection;
+    std::unique_ptr<TConnect> Connect;
+    // Copy of the source neuron's level count, written by ConnectLayers.
+    uint16_t LevelCount = 0;
+};
+
+class TDendrites : public TCollection<TDendrit>
+{
+public:
+    explicit TDendrites(TNeurone* owner)
+        : Owner(owner)
+    { }
+    TNeurone* Owner;
+
+protected:
+    std::unique_ptr<TDendrit> NewItem() override { return std::make_unique<TDendrit>(this); }
+};
+
+class TNeurone
+{
+public:
+    explicit TNeurone(TNeurons* collection);
+    TNeurons* Collection;
+    TNeuralNetwork* Network = nullptr;
+    std::unique_ptr<TDendrites> Dendrites;
+    std::unique_ptr<TSynapses> Synapses;
+    uint16_t LevelCount = 0;
+    double UpperBound = 0.0;
+    double LowerBound = 0.0;
+
+    // Stores n, or 2 when n is below 2.
+    void SetLevelCount(uint16_t n) { LevelCount = n < 2 ? uint16_t(2) : n; }
+    void SetUpperBound(double value) { UpperBound = value; }
+    void SetLowerBound(double value) { LowerBound = value; }
+};
+
+class TNeurons : public TCollection<TNeurone>
+{
+public:
+    TNeuralNetwork* Network = nullptr;
+    // Stores the network and passes it on to every neuron.
+    void SetNetwork(TNeuralNetwork* network);
+
+protected:
+    std::unique_ptr<TNeurone> NewItem() override;
+};
+
+class TLayer
+{
+public:
+    explicit TLayer(TLayers* collection);
+    TLayers* Collection;
+    std::unique_ptr<TNeurons> Neurons;
+    TNeuralNetwork* Network = nullptr;
+};
+
+class TLayers : public TCollection<TLayer>
+{
+public:
+    TNeuralNetwork* Network = nullptr;
+    // Stores the network and passes it on to every layer and neuron.
+    void SetNetwork(TNeuralNetwork* network);
+
+protected:
+    std::unique_ptr<TLayer> NewItem() override;
+};
+
+class TNeuralNetwork
+{
+public:
+    // Sum at which a neuron's output is the middle of its range.
+    static constexpr float SigmoidCentre = 0.0f;
+    // Record sizes in slots.
+    static constexpr int HeaderSize = 5;
+    static constexpr int LayerRecordSize = 5;
+    static constexpr int NeuronRecordSize = 11;
+    static constexpr int SynapseRecordSize = 3;
+    static constexpr int DendriteRecordSize = 5;
+    static constexpr int IntervalRecordSize = 4;
+    // Most training passes of one Train call.
+    static constexpr int MaxTrainPasses = 12;
+
+    // Seeds the start-weight generator from the clock; creates an empty store.
+    TNeuralNetwork();
+    ~TNeuralNetwork();
+    TNeuralNetwork(const TNeuralNetwork&) = delete;
+    TNeuralNetwork& operator=(const TNeuralNetwork&) = delete;
+
+    std::unique_ptr<TLayers> Layers;
+    std::unique_ptr<TMMFArray> Store;
+
+    // Seeds the generator of RandomizeWeights, for reproducible start weights.
+    void SeedRandom(uint32_t seed);
+
+    // Frees the store (and its file), makes a fresh empty one and removes every layer.
+    void Reset();
+    // Connects every neuron of each layer to every neuron of the next.
+    void ConnectLayers();
+    // Lays the description out in Store. Throws TMMFError when the store cannot be sized.
+    void BuildStore();
+
+    // Recall.
+    uint16_t IntervalOf(uint16_t layer, uint16_t neuron, uint16_t dendrite, float x);
+    uint16_t CurrentInterval(uint16_t layer, uint16_t neuron, uint16_t dendrite);
+    float WeightFor(uint16_t layer, uint16_t neuron, uint16_t dendrite, float x);
+    float Activate(uint16_t layer, uint16_t neuron);
+    float InverseActivate(uint16_t layer, uint16_t neuron, float y);
+    void ComputeNeuron(uint16_t layer, uint16_t neuron);
+    void Propagate();
+
+    // Training.
+    void RandomizeWeights();
+    void AdjustWeights(uint16_t layer, uint16_t neuron);
+    bool Train(bool Commit);
+    // Number of passes the last Train call ran.
+    int TrainPasses() const { return trainPasses; }
+
+    // Raw slot access: whole slots hold 32-bit signed integers bit-exactly, real slots
+    // 32-bit floats. No bounds check.
+    int32_t GetWhole(uint32_t slot);
+    void SetWhole(uint32_t slot, int32_t value);
+    float GetReal(uint32_t slot);
+    void SetReal(uint32_t slot, float value);
+
+    // Header.
+    uint16_t GetLayerCount();
+    void SetLayerCount(uint16_t value);
+    // Layer record.
+    uint16_t GetNeuronCount(uint16_t layer);
+    void SetNeuronCount(uint16_t layer, uint16_t value);
+    int32_t GetNeuronBase(uint16_t layer);
+    void SetNeuronBase(uint16_t layer, int32_t value);
+    // Neuron record.
+    uint16_t GetLevels(uint16_t layer, uint16_t neuron);
+    void SetLevels(uint16_t layer, uint16_t neuron, uint16_t value);
+    float GetUpper(uint16_t layer, uint16_t neuron);
+    void SetUpper(uint16_t layer, uint16_t neuron, float value);
+    float GetLower(uint16_t layer, uint16_t neuron);
+    void SetLower(uint16_t layer, uint16_t neuron, float value);
+    float GetInput(uint16_t layer, uint16_t neuron);
+    void SetInput(uint16_t layer, uint16_t neuron, float value);
+    float GetOutput(uint16_t layer, uint16_t neuron);
+    void SetOutput(uint16_t layer, uint16_t neuron, float value);
+    float GetTarget(uint16_t layer, uint16_t neuron);
+    void SetTarget(uint16_t layer, uint16_t neuron, float value);
+    uint16_t GetDendriteCount(uint16_t layer, uint16_t neuron);
+    void SetDendriteCount(uint16_t layer, uint16_t neuron, uint16_t value);
+    int32_t GetDendriteBase(uint16_t layer, uint16_t neuron);
+    void SetDendriteBase(uint16_t layer, uint16_t neuron, int32_t value);
+    uint16_t GetSynapseCount(uint16_t layer, uint16_t neuron);
+    void SetSynapseCount(uint16_t layer, uint16_t neuron, uint16_t value);
+    int32_t GetSynapseBase(uint16_t layer, uint16_t neuron);
+    void SetSynapseBase(uint16_t layer, uint16_t neuron, int32_t value);
+    float GetNet(uint16_t layer, uint16_t neuron);
+    void SetNet(uint16_t layer, uint16_t neuron, float value);
+    // Synapse record.
+    int32_t GetSynapseLayer(uint16_t layer, uint16_t neuron, uint16_t synapse);
+    void SetSynapseLayer(uint16_t layer, uint16_t neuron, uint16_t synapse, int32_t value);
+    int32_t GetSynapseNeuron(uint16_t layer, uint16_t neuron, uint16_t synapse);
+    void SetSynapseNeuron(uint16_t layer, uint16_t neuron, uint16_t synapse, int32_t value);
+    int32_t GetSynapseDendrite(uint16_t layer, uint16_t neuron, uint16_t synapse);
+    void SetSynapseDendrite(uint16_t layer, uint16_t neuron, uint16_t synapse, int32_t value);
+    // Dendrite record.
+    int32_t GetSourceLayer(uint16_t layer, uint16_t neuron, uint16_t dendrite);
+    void SetSourceLayer(uint16_t layer, uint16_t neuron, uint16_t dendrite, int32_t value);
+    int32_t GetSourceNeuron(uint16_t layer, uint16_t neuron, uint16_t dendrite);
+    void SetSourceNeuron(uint16_t layer, uint16_t neuron, uint16_t dendrite, int32_t value);
+    float GetDendriteInput(uint16_t layer, uint16_t neuron, uint16_t dendrite);
+    void SetDendriteInput(uint16_t layer, uint16_t neuron, uint16_t dendrite, float value);
+    uint16_t GetIntervalCount(uint16_t layer, uint16_t neuron, uint16_t dendrite);
+    void SetIntervalCount(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t value);
+    int32_t GetIntervalBase(uint16_t layer, uint16_t neuron, uint16_t dendrite);
+    void SetIntervalBase(uint16_t layer, uint16_t neuron, uint16_t dendrite, int32_t value);
+    // Interval record.
+    float GetCentre(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t interval);
+    void SetCentre(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t interval, float value);
+    float GetWeight(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t interval);
+    void SetWeight(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t interval, float value);
+    uint16_t GetHits(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t interval);
+    void SetHits(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t interval, uint16_t value);
+
+private:
+    uint32_t NeuronSlot(uint16_t layer, uint16_t neuron);
+    uint32_t SynapseSlot(uint16_t layer, uint16_t neuron, uint16_t synapse);
+    uint32_t DendriteSlot(uint16_t layer, uint16_t neuron, uint16_t dendrite);
+    uint32_t IntervalSlot(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t interval);
+
+    std::mt19937 random;
+    int trainPasses = 0;
+};
