@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// A small INI reader and writer that keeps the file as it was: writing a key changes that one line (or adds
+// it), and every other section, key, comment, blank line and line ending stays byte for byte. Section and key
+// names match case-insensitively, as on the platform the format comes from.
+class TIniFile
+{
+public:
+    explicit TIniFile(QString path);
+
+    // Reads the file; an absent or unreadable file reads as empty.
+    void Load();
+    // Replaces the file atomically; throws TAppError "Cannot create file ..." on failure.
+    void Save() const;
+
+    QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
+    // Decimal, or hexadecimal after "$" or "0x"; an absent key or any other text gives the default.
+    int ReadInteger(const QString& section, const QString& key, int defaultValue) const;
+    // Changes the key's value in place; adds the key at the end of its section, or the section at the end of
+    // the file, when absent.
+    void WriteString(const QString& section, const QString& key, const QString& value);
+    void WriteInteger(const QString& section, const QString& key, int value);
+
+    QByteArray Content() const;
+    const QString& Path() const { return path; }
+
+private:
+    struct TLine
+    {
+        QByteArray text; // without its line end
+        QByteArray end; // "\r\n", "\n" or "" for a last line without one
+    };
+    QString path;
+    QList<TLine> lines;
+
+    static QString SectionName(const QByteArray& text, bool* isSection);
+    static bool KeyOf(const QByteArray& text, QString* key, QString* value);
+    QByteArray LineEnd() const;
+};
+
+// The three values of section "globalconst" in "app.ini". No operation of the program depends on them; they
+// are read at start and written back at close.
+struct TAppConfig
+{
+    int SubfieldXCount = 4;
+    int SubfieldYCount = 4;
+    int SubfieldWorkCount = 16;
+
+    static TAppConfig Read(const QString& path);
+    // Creates the file and section when absent; otherwise changes only these three keys.
+    void Write(const QString& path) const;
+};

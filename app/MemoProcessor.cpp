@@ -1,0 +1,234 @@
+#include "app/MemoProcessor.h"
+
+#include "app/AppError.h"
+#include "app/TextFiles.h"
+#include "network/NeuralNetwork.h"
+
+#include <cmath>
+
+namespace {
+constexpr int InputNeuronCount = SampleSize * SampleSize;
+constexpr double InputLower = 0.0;
+constexpr double InputUpper = 255.0;
+constexpr double InputLevelWidth = 10.0;
+constexpr double OutputLower = 0.0;
+constexpr double OutputUpper = 100.0;
+constexpr double OutputLevelWidth = 10.0;
+constexpr float TargetOfSlot = 99.0f;
+constexpr float TargetOfOthers = 1.0f;
+
+// (upper - lower) / width to the nearest integer, an exact half to the even neighbour: 26 from 25.5.
+uint16_t LevelCountOf(double lower, double upper, double width)
+{
+    return uint16_t(std::nearbyint((upper - lower) / width));
+}
+
+void DescribeLayer(TLayer* layer, int count, double lower, double upper, double width)
+{
+    layer->Neurons->SetCount(count);
+    const uint16_t levels = LevelCountOf(lower, upper, width);
+    for (int i = 0; i < count; ++i) {
+        TNeurone* neuron = layer->Neurons->Items(i);
+        neuron->SetLowerBound(lower);
+        neuron->SetUpperBound(upper);
+        neuron->SetLevelCount(levels);
+    }
+}
+
+QByteArray SlotFileContent(const QStringList& list)
+{
+    QByteArray content;
+    for (int i = 0; i < SlotCount; ++i) {
+        if (i < list.size())
+            content += list[i].toUtf8();
+        content += "\r\n";
+    }
+    return content;
+}
+} // namespace
+
+TMemoProcessor::TMemoProcessor()
+{
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        FileList.append(QString());
+        NameList.append(QString());
+        TrainedList.append(QStringLiteral("0"));
+    }
+}
+
+TMemoProcessor::~TMemoProcessor()
+{
+    ReleaseNetworks();
+}
+
+void TMemoProcessor::ReleaseNetworks()
+{
+    for (auto& network : Networks)
+        network.reset();
+    Networks.clear();
+}
+
+void TMemoProcessor::SetUpNetwork()
+{
+    ReleaseNetworks();
+    auto network = std::make_unique<TNeuralNetwork>();
+    network->Reset();
+    network->Layers->SetCount(2);
+    DescribeLayer(network->Layers->Items(0), InputNeuronCount, InputLower, InputUpper, InputLevelWidth);
+    DescribeLayer(network->Layers->Items(1), SlotCount, OutputLower, OutputUpper, OutputLevelWidth);
+    network->ConnectLayers();
+    network->BuildStore();
+    network->RandomizeWeights();
+    Networks.push_back(std::move(network));
+}
+
+bool TMemoProcessor::HasNetwork() const
+{
+    return !Networks.empty() && Networks.front();
+}
+
+TInputPattern TMemoProcessor::BuildInputPattern(const QImage& picture)
+{
+    TInputPattern pattern(size_t(SampleSize) * SampleSize, 255.0f);
+    if (picture.isNull())
+        return pattern;
+    const QImage rgb = picture.format() == QImage::Format_RGB888
+        ? picture
+        : picture.convertToFormat(QImage::Format_RGB888);
+    const int width = std::min(rgb.width(), SampleSize);
+    const int height = std::min(rgb.height(), SampleSize);
+    for (int y = 0; y < height; ++y) {
+        const uchar* line = rgb.constScanLine(y);
+        float* out = pattern.data() + size_t(y) * SampleSize;
+        for (int x = 0; x < width; ++x) {
+            const uchar* pixel = line + 3 * x;
+            out[x] = float((int(pixel[0]) + int(pixel[1]) + int(pixel[2])) / 3);
+        }
+    }
+    return pattern;
+}
+
+void TMemoProcessor::FeedPattern(const TInputPattern& pattern)
+{
+    if (!HasNetwork())
+        throw TAppError(QStringLiteral("Set up the network first"));
+    const int count = Networks.front()->GetNeuronCount(0);
+    if (size_t(count) > pattern.size())
+        throw TAppError(QStringLiteral("The input pattern holds %1 values; the network needs %2")
+                            .arg(pattern.size())
+                            .arg(count));
+    for (auto& network : Networks) {
+        for (int j = 0; j < count; ++j)
+            network->SetInput(0, uint16_t(j), pattern[size_t(j)]);
+    }
+}
+
+int TMemoProcessor::FirstFreeSlot() const
+{
+    for (int slot = 0; slot < SlotCount && slot < TrainedList.size(); ++slot) {
+        if (TrainedList[slot] == u"0")
+            return slot;
+    }
+    return SlotCount;
+}
+
+int TMemoProcessor::UsedSlotCount() const
+{
+    int used = 0;
+    for (int slot = 0; slot < SlotCount && slot < TrainedList.size(); ++slot) {
+        if (TrainedList[slot] == u"1")
+            ++used;
+    }
+    return used;
+}
+
+int TMemoProcessor::Memorise(const QString& name, const QString& path, const TInputPattern& pattern)
+{
+    if (!HasNetwork())
+        throw TAppError(QStringLiteral("Set up the network first"));
+    const int inputCount = Networks.front()->GetNeuronCount(0);
+    if (size_t(inputCount) > pattern.size())
+        throw TAppError(QStringLiteral("The input pattern holds %1 values; the network needs %2")
+                            .arg(pattern.size())
+                            .arg(inputCount));
+    const int slot = FirstFreeSlot();
+    if (slot >= SlotCount)
+        return SlotCount;
+    NameList[slot] = name;
+    FileList[slot] = path;
+    TrainedList[slot] = QStringLiteral("1");
+    if (SaveSlotFilesOnMemorise)
+        SaveSlotFiles();
+    const int outputCount = Networks.front()->GetNeuronCount(1);
+    FeedPattern(pattern);
+    for (auto& network : Networks) {
+        for (int l = 0; l < outputCount; ++l)
+            network->SetTarget(1, uint16_t(l), l == slot ? TargetOfSlot : TargetOfOthers);
+        network->Train(false);
+    }
+    return slot;
+}
+
+int TMemoProcessor::ChooseBestSlot(const std::vector<float>& outputs, const QStringList& trainedList)
+{
+    int best = -1;
+    float maximum = 0.0f;
+    const int count
+        = std::min<int>(SlotCount, int(std::min<size_t>(outputs.size(), size_t(trainedList.size()))));
+    for (int i = 0; i < count; ++i) {
+        if (trainedList[i] != u"1")
+            continue;
+        if (best < 0)
+            best = i; // the first used slot stands when no output is above 0.0
+        if (outputs[size_t(i)] > maximum) {
+            maximum = outputs[size_t(i)];
+            best = i;
+        }
+    }
+    return best;
+}
+
+TMemoProcessor::TRecognition TMemoProcessor::Recognise(const TInputPattern& pattern)
+{
+    if (!HasNetwork())
+        throw TAppError(QStringLiteral("Set up the network first"));
+    TRecognition result;
+    if (UsedSlotCount() == 0)
+        return result;
+    const int outputCount = Networks.front()->GetNeuronCount(1);
+    result.Outputs.assign(size_t(outputCount), 0.0f);
+    FeedPattern(pattern);
+    for (auto& network : Networks) {
+        network->Propagate();
+        for (int k = 0; k < outputCount; ++k)
+            result.Outputs[size_t(k)] = network->GetOutput(1, uint16_t(k));
+    }
+    const int best = ChooseBestSlot(result.Outputs, TrainedList);
+    result.Found = best >= 0;
+    result.BestSlot = std::max(best, 0);
+    return result;
+}
+
+void TMemoProcessor::SaveSlotFiles() const
+{
+    WriteFileAtomically(StateFilePrefix + QStringLiteral("listname.ini"), SlotFileContent(NameList));
+    WriteFileAtomically(StateFilePrefix + QStringLiteral("listfile.ini"), SlotFileContent(FileList));
+    WriteFileAtomically(StateFilePrefix + QStringLiteral("trained.ini"), SlotFileContent(TrainedList));
+}
+
+QString TMemoProcessor::FormatElapsed(std::chrono::nanoseconds elapsed)
+{
+    using namespace std::chrono;
+    if (elapsed.count() < 0)
+        elapsed = nanoseconds(0);
+    const qint64 totalMs = duration_cast<milliseconds>(elapsed).count();
+    const qint64 hours = totalMs / 3600000;
+    const int minutes = int(totalMs / 60000 % 60);
+    const int seconds = int(totalMs / 1000 % 60);
+    const int ms = int(totalMs % 1000);
+    return QStringLiteral("%1:%2:%3.%4")
+        .arg(hours)
+        .arg(minutes, 2, 10, QLatin1Char('0'))
+        .arg(seconds, 2, 10, QLatin1Char('0'))
+        .arg(ms, 3, 10, QLatin1Char('0'));
+}
