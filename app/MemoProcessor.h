@@ -3,14 +3,14 @@
 // The commands' logic of the shell, kept apart from the window so that a command-line tool can run the very
 // same network set-up, sampling, memorise and recognise steps without widgets.
 
+#include "network/NeuralNetwork.h"
+
 #include <QImage>
 #include <QString>
 #include <QStringList>
 #include <chrono>
 #include <memory>
 #include <vector>
-
-class TNeuralNetwork;
 
 constexpr int SlotCount = 20;
 constexpr int SampleSize = 100; // the sampled window is SampleSize x SampleSize

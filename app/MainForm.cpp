@@ -1,0 +1,556 @@
+#include "app/MainForm.h"
+
+#include "app/AboutBox.h"
+#include "app/AppError.h"
+#include "app/FolderListing.h"
+#include "app/Messages.h"
+#include "app/TextFiles.h"
+#include "pictures/Image.h"
+#include "pictures/PictureDecoder.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QVBoxLayout>
+#include <chrono>
+
+namespace {
+const QColor SkyBlue(166, 202, 240);
+const QString CommandName = QStringLiteral("buttoncomand");
+const QString SetUpFirst = QStringLiteral("Set up the network first");
+const QString ChooseFirst = QStringLiteral("Choose a picture first");
+const QString NothingMemorised = QStringLiteral("Nothing memorized yet");
+
+constexpr int ClientWidth = 953;
+constexpr int ClientHeight = 680;
+constexpr int SkinHeight = 190;
+constexpr int FolderColumnWidth = 177;
+constexpr int PictureColumnWidth = 313;
+constexpr int StatusHeight = 32;
+constexpr int StatusPanelWidth = 600;
+constexpr int SmallViewWidth = 99;
+constexpr int SmallViewHeight = 102;
+
+struct TEditPlace
+{
+    const char* name;
+    int left, top, width;
+};
+constexpr TEditPlace EditPlaces[] = {
+    { "Edit1", 179, 52, 106 },
+    { "Edit2", 614, 50, 248 },
+    { "Edit3", 614, 70, 152 },
+    { "Edit4", 614, 90, 242 },
+    { "Edit5", 614, 110, 195 },
+    { "Edit6", 614, 130, 206 },
+    { "Edit7", 614, 150, 91 },
+    { "Edit8", 614, 170, 219 },
+};
+
+// Shows the busy cursor for as long as it lives.
+class TBusyCursor
+{
+public:
+    TBusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
+
+QString OkText(std::chrono::steady_clock::time_point start)
+{
+    return QStringLiteral("OK! (Time: ")
+        + TMemoProcessor::FormatElapsed(std::chrono::steady_clock::now() - start) + QStringLiteral(")");
+}
+
+QString SizeText(const TImage* image)
+{
+    if (image->IsEmpty())
+        return QString();
+    return QStringLiteral("%1x%2").arg(image->Picture().width()).arg(image->Picture().height());
+}
+
+QFrame* MakePanel(QWidget* parent, const QString& name)
+{
+    auto* panel = new QFrame(parent);
+    panel->setObjectName(name);
+    return panel;
+}
+} // namespace
+
+TSkinEdit::TSkinEdit(QWidget* parent)
+    : QLineEdit(parent)
+{
+    setFrame(false);
+    SetSunken(false);
+}
+
+void TSkinEdit::SetSunken(bool value)
+{
+    sunken = value;
+    const QString background = QStringLiteral("background-color: rgb(166, 202, 240);");
+    setStyleSheet(sunken ? background + QStringLiteral(" border: 1px inset rgb(128, 128, 128);")
+                         : background + QStringLiteral(" border: none;"));
+}
+
+void TSkinEdit::focusInEvent(QFocusEvent* event)
+{
+    SetSunken(true);
+    QLineEdit::focusInEvent(event);
+}
+
+void TSkinEdit::focusOutEvent(QFocusEvent* event)
+{
+    SetSunken(false);
+    QLineEdit::focusOutEvent(event);
+}
+
+void TSkinEdit::mousePressEvent(QMouseEvent* event)
+{
+    SetSunken(true);
+    QLineEdit::mousePressEvent(event);
+}
+
+void TShellTreeView::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        const QModelIndex index = indexAt(event->position().toPoint());
+        if (index.isValid())
+            setCurrentIndex(index);
+        event->accept();
+        return;
+    }
+    QTreeView::mousePressEvent(event);
+}
+
+TMyPicturList::TMyPicturList(TMainForm* mainForm, QWidget* parent)
+    : TPicturList(parent)
+    , mainForm(mainForm)
+{ }
+
+void TMyPicturList::SelectionChanged()
+{
+    mainForm->ShowPicture(SelectedIndex());
+}
+
+TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
+    : QMainWindow(parent)
+    , AppFolder(
+          FolderPathWithSeparator(appFolder.isEmpty() ? QCoreApplication::applicationDirPath() : appFolder))
+{
+    setObjectName(QStringLiteral("MainForm"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setMinimumSize(812, 612);
+    setMaximumSize(1150, 714);
+    resize(ClientWidth, ClientHeight);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, SkyBlue);
+    setPalette(palette);
+    setWindowIcon(TAboutBox::ProgramPicture());
+
+    auto* central = new QWidget(this);
+    central->setObjectName(QStringLiteral("ClientArea"));
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    setCentralWidget(central);
+
+    // The skin panel across the top, with the eight text fields at their places over the skin.
+    Panel6 = new QWidget(central);
+    Panel6->setObjectName(QStringLiteral("Panel6"));
+    Panel6->setFixedHeight(SkinHeight);
+    layout->addWidget(Panel6);
+    TSkinEdit** edits[] = { &Edit1, &Edit2, &Edit3, &Edit4, &Edit5, &Edit6, &Edit7, &Edit8 };
+    for (size_t i = 0; i < std::size(edits); ++i) {
+        auto* edit = new TSkinEdit(Panel6);
+        edit->setObjectName(QString::fromLatin1(EditPlaces[i].name));
+        edit->setGeometry(EditPlaces[i].left, EditPlaces[i].top, EditPlaces[i].width, 16);
+        *edits[i] = edit;
+    }
+    for (size_t i = 0; i + 1 < std::size(edits); ++i)
+        QWidget::setTabOrder(*edits[i], *edits[i + 1]);
+
+    // Three columns: folder tree | picture list | picture view.
+    Splitter2 = new QSplitter(Qt::Horizontal, central);
+    Splitter2->setObjectName(QStringLiteral("Splitter2"));
+    Splitter1 = new QSplitter(Qt::Horizontal, Splitter2);
+    Splitter1->setObjectName(QStringLiteral("Splitter1"));
+    layout->addWidget(Splitter2, 1);
+
+    Panel1 = MakePanel(Splitter1, QStringLiteral("Panel1"));
+    auto* panel1Layout = new QVBoxLayout(Panel1);
+    panel1Layout->setContentsMargins(0, 0, 0, 0);
+    FolderModel = new QFileSystemModel(this);
+    FolderModel->setObjectName(QStringLiteral("FolderModel"));
+    FolderModel->setOption(QFileSystemModel::DontWatchForChanges, true);
+    FolderModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
+    FolderModel->setRootPath(QStringLiteral("/"));
+    ShellTreeView1 = new TShellTreeView(Panel1);
+    ShellTreeView1->setObjectName(QStringLiteral("ShellTreeView1"));
+    ShellTreeView1->setModel(FolderModel);
+    for (int column = 1; column < FolderModel->columnCount(); ++column)
+        ShellTreeView1->hideColumn(column);
+    ShellTreeView1->header()->hide();
+    ShellTreeView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    panel1Layout->addWidget(ShellTreeView1);
+    connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
+        [this](const QModelIndex&, const QModelIndex&) { ShellTreeView1Change(); });
+
+    Panel2 = MakePanel(Splitter1, QStringLiteral("Panel2"));
+
+    Panel3 = MakePanel(Splitter2, QStringLiteral("Panel3"));
+    Path = new QLineEdit(Panel3);
+    Path->setObjectName(QStringLiteral("Path"));
+    Path->setReadOnly(true);
+    Label1 = new QLabel(Panel3);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont labelFont = Label1->font();
+    labelFont.setBold(true);
+    labelFont.setPixelSize(16);
+    Label1->setFont(labelFont);
+    Image2 = new TImage(Panel3);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->SetProportional(true);
+    Image2->SetStretch(true);
+    Panel4 = MakePanel(Panel3, QStringLiteral("Panel4"));
+    Panel4->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel4->setAutoFillBackground(true);
+    QPalette white = Panel4->palette();
+    white.setColor(QPalette::Window, Qt::white);
+    Panel4->setPalette(white);
+    auto* panel4Layout = new QVBoxLayout(Panel4);
+    panel4Layout->setContentsMargins(2, 2, 2, 2);
+    Image1 = new TImage(Panel4);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->SetCenter(true);
+    Image1->SetProportional(true);
+    Image1->SetStretch(true);
+    panel4Layout->addWidget(Image1);
+    Panel3->installEventFilter(this);
+
+    Splitter1->addWidget(Panel1);
+    Splitter1->addWidget(Panel2);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter2->addWidget(Splitter1);
+    Splitter2->addWidget(Panel3);
+    Splitter2->setStretchFactor(0, 1);
+    Splitter2->setStretchFactor(1, 0);
+    const int handle = Splitter2->handleWidth();
+    Splitter2->setSizes({ ClientWidth - PictureColumnWidth - handle, PictureColumnWidth });
+    Splitter1->setSizes(
+        { FolderColumnWidth, ClientWidth - PictureColumnWidth - FolderColumnWidth - 2 * handle });
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setFixedHeight(StatusHeight);
+    StatusBar1->setSizeGripEnabled(false);
+    StatusPanel0 = new QLabel(StatusBar1);
+    StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel0->setFixedWidth(StatusPanelWidth);
+    StatusBar1->addWidget(StatusPanel0);
+    setStatusBar(StatusBar1);
+
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setOption(QFileDialog::DontUseNativeDialog, true);
+
+    FormCreate();
+
+    AboutBox = new TAboutBox(this);
+    AboutBox->hide();
+}
+
+TMainForm::~TMainForm()
+{
+    if (!closed)
+        FormClose();
+}
+
+void TMainForm::FormCreate()
+{
+    Config = TAppConfig::Read(AppFolder + QStringLiteral("app.ini"));
+    Memo.StateFilePrefix.clear();
+    setWindowTitle(QStringLiteral("Mirava"));
+
+    PicturList = new TMyPicturList(this, Panel2);
+    PicturList->setObjectName(QStringLiteral("PicturList"));
+    PicturList->setGeometry(50, 50, 500, 500);
+    auto* panel2Layout = new QVBoxLayout(Panel2);
+    panel2Layout->setContentsMargins(0, 0, 0, 0);
+    panel2Layout->addWidget(PicturList);
+
+    LoadSkin();
+}
+
+void TMainForm::LoadSkin()
+{
+    // The skin player control is created here, over Panel6, and loads AppFolder + "skin.mrv" on layer 0;
+    // its command event calls TransparentMoviePlayerControl1MovieCommand.
+}
+
+void TMainForm::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!shown) {
+        shown = true;
+        FormShow();
+    }
+}
+
+void TMainForm::FormShow()
+{
+    if (const QScreen* screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        move(available.center() - QPoint(width() / 2, height() / 2));
+    }
+    SelectFolder(AppFolder);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event)
+{
+    if (!closed)
+        FormClose();
+    event->accept();
+}
+
+void TMainForm::FormClose()
+{
+    closed = true;
+    try {
+        Config.Write(AppFolder + QStringLiteral("app.ini"));
+    } catch (const std::exception& error) {
+        ShowMessage(QString::fromUtf8(error.what()));
+    }
+    PicturList->FreeItems();
+    Memo.ReleaseNetworks();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == Panel3 && event->type() == QEvent::Resize)
+        Panel3Resize();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::Panel3Resize()
+{
+    const int width = Panel3->width();
+    const int height = Panel3->height();
+    Path->setGeometry(1, 1, width - 2, Path->sizeHint().height());
+    const int top = Path->geometry().bottom() + 4;
+    Image2->setGeometry(width - SmallViewWidth - 4, top, SmallViewWidth, SmallViewHeight);
+    Label1->setGeometry(4, top, std::max(0, width - SmallViewWidth - 12), SmallViewHeight);
+    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    const int viewTop = top + SmallViewHeight + 4;
+    Panel4->setGeometry(0, viewTop, width, std::max(0, height - viewTop));
+}
+
+void TMainForm::SelectFolder(const QString& folder)
+{
+    QString path = folder;
+    if (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    const QModelIndex index = FolderModel->index(path);
+    if (!index.isValid())
+        return;
+    if (ShellTreeView1->currentIndex() == index) {
+        ShellTreeView1Change();
+        return;
+    }
+    ShellTreeView1->setCurrentIndex(index);
+    ShellTreeView1->scrollTo(index);
+}
+
+void TMainForm::ShellTreeView1Change()
+{
+    PicturList->Clear();
+    const QModelIndex current = ShellTreeView1->currentIndex();
+    const QString folder = current.isValid() ? FolderModel->filePath(current) : QString();
+    const TFolderListing listing = ListPictureFolder(folder);
+    CurrentFolder = listing.Folder;
+    int skipped = listing.Skipped;
+    for (const QString& file : listing.Files) {
+        try {
+            PicturList->Add(file);
+        } catch (const TPictureError&) {
+            ++skipped; // a file that cannot be read or decoded is left out; the rest still shows
+        }
+    }
+    if (PicturList->Count() >= 1)
+        PicturList->Arrange();
+    if (skipped > 0) {
+        skipMessage = skipped == 1
+            ? QStringLiteral("1 entry could not be shown and was skipped")
+            : QStringLiteral("%1 entries could not be shown and were skipped").arg(skipped);
+        SetStatus(skipMessage);
+    } else if (!skipMessage.isEmpty() && StatusText() == skipMessage) {
+        SetStatus(QString());
+    }
+}
+
+void TMainForm::ShowPicture(int index)
+{
+    Path->setText(PicturList->Items(index)->FileName());
+    Image1->LoadFromFile(Path->text());
+    shownPicture = Path->text();
+    Edit2->clear();
+    Label1->clear();
+    Image2->Clear();
+}
+
+void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& command, const QString& args)
+{
+    if (command != CommandName)
+        return;
+    try {
+        const QString trimmed = TrimControl(args);
+        const std::optional<int> code = ParseInteger(trimmed);
+        if (!code)
+            throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(trimmed));
+        switch (*code) {
+        case 0:
+            ShowAboutCommand();
+            break;
+        case 1:
+            ShowSaveDialogCommand();
+            break;
+        case 3:
+            SetUpNetworkCommand();
+            break;
+        case 6:
+            RecogniseCommand();
+            break;
+        case 8:
+            MemoriseCommand();
+            break;
+        default: // 2, 4, 5, 7, 9 are reserved; other codes mean nothing
+            break;
+        }
+    } catch (const std::exception& error) {
+        ShowMessage(QString::fromUtf8(error.what()));
+    }
+}
+
+void TMainForm::ShowAboutCommand()
+{
+    RunModal(*AboutBox);
+}
+
+void TMainForm::ShowSaveDialogCommand()
+{
+    RunModal(*SaveDialog1); // the choice is not used
+}
+
+void TMainForm::SetUpNetworkCommand()
+{
+    {
+        TBusyCursor busy;
+        Memo.SetUpNetwork();
+    }
+    ShowMessage(QStringLiteral("OK!"));
+}
+
+void TMainForm::MemoriseCommand()
+{
+    const QString name = Edit2->text();
+    if (TrimControl(name).isEmpty())
+        return;
+    if (!Memo.HasNetwork()) {
+        ShowMessage(SetUpFirst);
+        return;
+    }
+    if (Image1->IsEmpty() || shownPicture.isEmpty()) {
+        ShowMessage(ChooseFirst);
+        return;
+    }
+    SetStatus(QStringLiteral("Memorize"), true);
+    const auto start = std::chrono::steady_clock::now();
+    if (Memo.FirstFreeSlot() < SlotCount) {
+        SetStatus(QStringLiteral("Recognize"), true);
+        // The picture is read before anything is recorded, so a failure leaves the slots untouched.
+        const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Image1->Picture());
+        Memo.Memorise(name, shownPicture, pattern);
+    }
+    const QString text = OkText(start);
+    SetStatus(text);
+    ShowMessage(text);
+}
+
+void TMainForm::RecogniseCommand()
+{
+    if (!Memo.HasNetwork()) {
+        ShowMessage(SetUpFirst);
+        return;
+    }
+    if (Memo.UsedSlotCount() == 0) {
+        SetStatus(NothingMemorised);
+        return;
+    }
+    if (Image1->IsEmpty()) {
+        ShowMessage(ChooseFirst);
+        return;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    SetStatus(QStringLiteral("Recognize"), true);
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Image1->Picture());
+    const TMemoProcessor::TRecognition result = Memo.Recognise(pattern);
+    if (!result.Found) {
+        SetStatus(NothingMemorised);
+        return;
+    }
+    Edit2->setText(Memo.NameList[result.BestSlot]);
+    Label1->setText(Edit2->text());
+    Image2->LoadFromFile(Memo.FileList[result.BestSlot]);
+    SetStatus(OkText(start));
+}
+
+void TMainForm::SetStatus(const QString& text, bool repaintNow)
+{
+    StatusPanel0->setText(text);
+    if (repaintNow)
+        repaint();
+}
+
+QString TMainForm::StatusText() const
+{
+    return StatusPanel0->text();
+}
+
+QString TMainForm::StateReportText() const
+{
+    auto line = [](const QString& key, QString value) {
+        value.replace(u'\r', u' ').replace(u'\n', u' ');
+        return key + u'=' + value + u'\n';
+    };
+    QString text;
+    text += line(QStringLiteral("Edit2"), Edit2->text());
+    text += line(QStringLiteral("Label1"), Label1->text());
+    text += line(QStringLiteral("Path"), Path->text());
+    text += line(QStringLiteral("StatusBar1"), StatusText());
+    text += line(QStringLiteral("Networks"), QString::number(Memo.Networks.size()));
+    text += line(QStringLiteral("Image1"), SizeText(Image1));
+    text += line(QStringLiteral("Image2"), SizeText(Image2));
+    text += line(QStringLiteral("ListCount"), QString::number(PicturList->Count()));
+    text += line(QStringLiteral("SelectedIndex"), QString::number(PicturList->SelectedIndex()));
+    text += line(QStringLiteral("Folder"), CurrentFolder);
+    return text;
+}
+
+void TMainForm::WriteStateReport() const
+{
+    WriteFileAtomically(AppFolder + QStringLiteral("mirava-state.txt"), StateReportText().toUtf8());
+}

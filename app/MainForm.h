@@ -1,0 +1,145 @@
+#pragma once
+
+#include "app/IniFile.h"
+#include "app/MemoProcessor.h"
+#include "pictures/PicturList.h"
+
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTreeView>
+
+class QFileDialog;
+class QFileSystemModel;
+class QFrame;
+class QLabel;
+class QSplitter;
+class QStatusBar;
+class TAboutBox;
+class TImage;
+class TMainForm;
+
+// A text field laid over the skin: flat and borderless, sunken while it holds the input focus.
+class TSkinEdit : public QLineEdit
+{
+    Q_OBJECT
+public:
+    explicit TSkinEdit(QWidget* parent = nullptr);
+    bool Sunken() const { return sunken; }
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void SetSunken(bool value);
+    bool sunken = false;
+};
+
+// The folder tree: folders only; a right click selects the folder under the pointer.
+class TShellTreeView : public QTreeView
+{
+    Q_OBJECT
+public:
+    using QTreeView::QTreeView;
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// The picture list of the main window: a click on a picture shows it in the large view.
+class TMyPicturList : public TPicturList
+{
+    Q_OBJECT
+public:
+    TMyPicturList(TMainForm* mainForm, QWidget* parent);
+    void SelectionChanged() override;
+
+private:
+    TMainForm* mainForm;
+};
+
+// The main window: lays out the skin panel, the folder tree, the picture list and the picture view, and
+// hands the skin's commands to the memo processor.
+class TMainForm : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // `appFolder` is the program's folder (app.ini, skin.mrv, the state report); empty means the
+    // executable's folder.
+    explicit TMainForm(const QString& appFolder = QString(), QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The skin's command event: command "buttoncomand" with a decimal code as argument.
+    void TransparentMoviePlayerControl1MovieCommand(const QString& command, const QString& args);
+
+    // Fills the picture list with the pictures of the folder selected in the tree.
+    void ShellTreeView1Change();
+    // Selects a folder in the tree, which lists its pictures.
+    void SelectFolder(const QString& folder);
+    // Shows the picture at the list's index in the large view.
+    void ShowPicture(int index);
+
+    QString StatusText() const;
+    // key=value lines of what the window shows, for whole-window tests.
+    QString StateReportText() const;
+    // Writes StateReportText to AppFolder + "mirava-state.txt", replacing it atomically.
+    void WriteStateReport() const;
+
+    QString AppFolder;
+    TAppConfig Config;
+    TMemoProcessor Memo;
+    QString CurrentFolder; // the listed folder, ending in "/"
+
+    QWidget* Panel6 = nullptr;
+    TSkinEdit* Edit1 = nullptr;
+    TSkinEdit* Edit2 = nullptr;
+    TSkinEdit* Edit3 = nullptr;
+    TSkinEdit* Edit4 = nullptr;
+    TSkinEdit* Edit5 = nullptr;
+    TSkinEdit* Edit6 = nullptr;
+    TSkinEdit* Edit7 = nullptr;
+    TSkinEdit* Edit8 = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QSplitter* Splitter2 = nullptr;
+    QFrame* Panel1 = nullptr;
+    TShellTreeView* ShellTreeView1 = nullptr;
+    QFileSystemModel* FolderModel = nullptr;
+    QFrame* Panel2 = nullptr;
+    TMyPicturList* PicturList = nullptr;
+    QFrame* Panel3 = nullptr;
+    QLineEdit* Path = nullptr;
+    QLabel* Label1 = nullptr;
+    TImage* Image2 = nullptr;
+    QFrame* Panel4 = nullptr; // the white panel under Image1
+    TImage* Image1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QFileDialog* SaveDialog1 = nullptr;
+    TAboutBox* AboutBox = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void LoadSkin();
+    void Panel3Resize();
+
+    void ShowAboutCommand();
+    void ShowSaveDialogCommand();
+    void SetUpNetworkCommand();
+    void RecogniseCommand();
+    void MemoriseCommand();
+
+    void SetStatus(const QString& text, bool repaintNow = false);
+
+    QString shownPicture; // the file of the picture in Image1
+    QString skipMessage; // the status text of the last listing that skipped entries
+    bool shown = false;
+    bool closed = false;
+};

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QDialog;
+
+// Every message box and every modal dialog of the program goes through these two seams, so that tests can
+// record the texts and open dialogs without blocking.
+using TMessageHandler = std::function<void(const QString& text)>;
+using TDialogRunner = std::function<int(QDialog& dialog)>;
+
+// Shows an information box titled with the application's name (or hands the text to the installed handler).
+void ShowMessage(const QString& text);
+// Installs a handler; an empty one restores the message box. Returns the handler it replaces.
+TMessageHandler SetMessageHandler(TMessageHandler handler);
+
+// Runs a dialog modally (or through the installed runner) and returns its result.
+int RunModal(QDialog& dialog);
+TDialogRunner SetDialogRunner(TDialogRunner runner);
