@@ -1,0 +1,281 @@
+// mirava-cli, run as a program: argument errors, the sampled values of pictures whose grey values are known,
+// and eval on small sets of pictures.
+
+#include "ToolRunner.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString WritePicture(const QString& path, int width, int height, QColor colour)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    image.fill(colour);
+    EXPECT_TRUE(image.save(path)) << path.toStdString();
+    return path;
+}
+
+QString WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+}
+
+// The values printed by "pattern", row by row; fails the test when the shape is not 100 lines of 100.
+std::vector<std::vector<int>> PatternRows(const TToolRun& run)
+{
+    std::vector<std::vector<int>> rows;
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.size(), 100);
+    for (const QString& line : lines) {
+        std::vector<int> row;
+        for (const QString& value : line.split(' ', Qt::SkipEmptyParts)) {
+            bool ok = false;
+            row.push_back(value.toInt(&ok));
+            EXPECT_TRUE(ok) << value.toStdString();
+        }
+        EXPECT_EQ(row.size(), 100u);
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST(CliArguments, BadCommandLinesExitWithUsage)
+{
+    const QList<QStringList> bad
+        = { {}, { "recognise", "x" }, { "pattern" }, { "pattern", "a.bmp", "b.bmp" }, { "eval", "onlyone" },
+              { "eval", "a", "b", "c" }, { "eval", "a", "b", "--jsn" }, { "pattern", "a.bmp", "--json" } };
+    for (const QStringList& args : bad) {
+        const TToolRun run = RunCli(args);
+        EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains("usage: mirava-cli")) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+    const TToolRun help = RunCli({ "--help" });
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.out.contains("mirava-cli eval GALLERY PROBES [--json]"));
+}
+
+TEST(CliPattern, FlatGreyGivesItsValueEverywhere)
+{
+    QTemporaryDir dir;
+    const TToolRun run
+        = RunCli({ "pattern", WritePicture(dir.filePath("grey.bmp"), 100, 100, QColor(77, 77, 77)) });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    for (const auto& row : PatternRows(run))
+        for (int v : row)
+            ASSERT_EQ(v, 77);
+}
+
+TEST(CliPattern, GreyIsTheTruncatedMeanInRowOrder)
+{
+    QTemporaryDir dir;
+    QImage image(100, 100, QImage::Format_RGB888);
+    image.fill(Qt::white);
+    image.setPixelColor(0, 0, QColor(255, 0, 1)); // 256 div 3
+    image.setPixelColor(1, 0, QColor(1, 1, 0)); // 2 div 3
+    image.setPixelColor(0, 1, QColor(10, 20, 31)); // first value of the second line
+    image.setPixelColor(99, 99, QColor(3, 3, 3));
+    ASSERT_TRUE(image.save(dir.filePath("dots.bmp")));
+    const TToolRun run = RunCli({ "pattern", dir.filePath("dots.bmp") });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const auto rows = PatternRows(run);
+    ASSERT_EQ(rows.size(), 100u);
+    EXPECT_EQ(rows[0][0], 85);
+    EXPECT_EQ(rows[0][1], 0);
+    EXPECT_EQ(rows[1][0], 20);
+    EXPECT_EQ(rows[99][99], 3);
+    EXPECT_EQ(rows[0][2], 255);
+    EXPECT_EQ(rows[1][1], 255);
+}
+
+TEST(CliPattern, OnlyTheTopLeftWindowCountsAndMissingPixelsAre255)
+{
+    QTemporaryDir dir;
+    // 60 wide, 30 high: each of the first 30 rows has 60 picture values and 40 of 255; the rest is all 255.
+    const TToolRun narrow
+        = RunCli({ "pattern", WritePicture(dir.filePath("narrow.bmp"), 60, 30, QColor(40, 40, 40)) });
+    ASSERT_EQ(narrow.exitCode, 0) << narrow.err.toStdString();
+    const auto rows = PatternRows(narrow);
+    ASSERT_EQ(rows.size(), 100u);
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            ASSERT_EQ(rows[y][x], x < 60 && y < 30 ? 40 : 255) << x << "," << y;
+
+    // 120 x 120: what lies right of or below the window has no influence.
+    QImage large(120, 120, QImage::Format_RGB888);
+    large.fill(QColor(0, 0, 0));
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            large.setPixelColor(x, y, QColor(50, 50, 50));
+    ASSERT_TRUE(large.save(dir.filePath("large.bmp")));
+    const TToolRun big = RunCli({ "pattern", dir.filePath("large.bmp") });
+    ASSERT_EQ(big.exitCode, 0) << big.err.toStdString();
+    for (const auto& row : PatternRows(big))
+        for (int v : row)
+            ASSERT_EQ(v, 50);
+}
+
+TEST(CliPattern, ReadsJpegAndReportsFilesItCannotRead)
+{
+    QTemporaryDir dir;
+    const TToolRun jpeg
+        = RunCli({ "pattern", WritePicture(dir.filePath("flat.jpg"), 100, 100, QColor(128, 128, 128)) });
+    ASSERT_EQ(jpeg.exitCode, 0) << jpeg.err.toStdString();
+    for (const auto& row : PatternRows(jpeg))
+        for (int v : row)
+            ASSERT_NEAR(v, 128, 2);
+
+    const TToolRun missing = RunCli({ "pattern", dir.filePath("nobody.bmp") });
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(missing.err.contains("nobody.bmp")) << missing.err.toStdString();
+    EXPECT_TRUE(missing.out.isEmpty());
+
+    const TToolRun broken
+        = RunCli({ "pattern", WriteBytes(dir.filePath("broken.bmp"), "BM this is no bitmap") });
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_TRUE(broken.err.contains("broken.bmp")) << broken.err.toStdString();
+    EXPECT_TRUE(broken.out.isEmpty());
+}
+
+TEST(CliEval, FolderErrorsStopBeforeAnyWork)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir("empty");
+    QDir(dir.path()).mkdir("good");
+    WritePicture(dir.filePath("good/anna_1.bmp"), 100, 100, Qt::gray);
+    QDir(dir.path()).mkdir("nameless");
+    WritePicture(dir.filePath("nameless/_1.bmp"), 100, 100, Qt::gray);
+    QDir(dir.path()).mkdir("broken");
+    WriteBytes(dir.filePath("broken/anna_1.bmp"), "not a picture");
+    const QString good = dir.filePath("good");
+    struct TCase
+    {
+        QStringList args;
+        QString message;
+    };
+    const std::vector<TCase> cases = {
+        { { "eval", dir.filePath("absent"), good }, "does not exist" },
+        { { "eval", good, dir.filePath("absent") }, "probe folder" },
+        { { "eval", dir.filePath("good/anna_1.bmp"), good }, "is not a folder" },
+        { { "eval", dir.filePath("empty"), good }, "holds no .bmp or .jpg pictures" },
+        { { "eval", good, dir.filePath("empty") }, "holds no .bmp or .jpg pictures" },
+        { { "eval", dir.filePath("nameless"), good }, "cannot tell who is pictured" },
+        { { "eval", dir.filePath("broken"), good }, "anna_1.bmp" },
+    };
+    for (const TCase& c : cases) {
+        const TToolRun run = RunCli(c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains("setting up")) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
+}
+
+TEST(CliEval, MoreThanTwentyPersonsAreRefused)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(RunFaces({ "--persons", "21", "--pictures", "1", "--bmp", dir.path() }).exitCode, 0);
+    const TToolRun run = RunCli({ "eval", dir.path(), dir.path() });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(run.err.contains("shows 21 persons")) << run.err.toStdString();
+    EXPECT_TRUE(run.out.isEmpty());
+}
+
+// Two persons whose pictures use disjoint grey intervals cannot be confused: every answer is known.
+TEST(CliEval, AnswersEachProbeAndGoesOnPastUnreadableOnes)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath("gallery");
+    QDir(dir.path()).mkpath("probes");
+    WritePicture(dir.filePath("gallery/dark_1.bmp"), 100, 100, QColor(20, 20, 20));
+    WritePicture(dir.filePath("gallery/dark_2.bmp"), 100, 100, QColor(240, 240, 240)); // not memorised
+    WritePicture(dir.filePath("gallery/light.bmp"), 110, 110, QColor(230, 230, 230));
+    WritePicture(dir.filePath("probes/light_a.bmp"), 100, 100, QColor(228, 226, 230));
+    WritePicture(dir.filePath("probes/dark_b.jpg"), 100, 100, QColor(24, 24, 24));
+    WritePicture(dir.filePath("probes/dark.bmp"), 100, 100, QColor(20, 20, 20));
+    WriteBytes(dir.filePath("probes/light_z.bmp"), "BM broken");
+
+    const TToolRun run = RunCli({ "eval", dir.filePath("gallery"), dir.filePath("probes") });
+    EXPECT_EQ(run.exitCode, 1) << "an unreadable probe makes the run fail";
+    EXPECT_TRUE(run.err.contains("light_z.bmp")) << run.err.toStdString();
+    const QStringList lines = run.out.split('\n');
+    auto lineOf = [&](const QString& file) {
+        for (const QString& line : lines)
+            if (line.startsWith(file + ' '))
+                return line.simplified();
+        return QString();
+    };
+    EXPECT_TRUE(lineOf("dark.bmp").startsWith("dark.bmp dark dark ")) << run.out.toStdString();
+    EXPECT_TRUE(lineOf("dark_b.jpg").startsWith("dark_b.jpg dark dark ")) << run.out.toStdString();
+    EXPECT_TRUE(lineOf("light_a.bmp").startsWith("light_a.bmp light light ")) << run.out.toStdString();
+    EXPECT_TRUE(lineOf("light_z.bmp").endsWith("unreadable")) << run.out.toStdString();
+    EXPECT_TRUE(lineOf("dark_b.jpg").endsWith(" ok")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("persons memorised: 2")) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("probes: 3 read, 1 unreadable, 0 of persons not memorised"));
+    EXPECT_TRUE(run.out.contains("accuracy: 3/3 = 100.0 %"));
+    EXPECT_TRUE(run.out.contains("accuracy of the memorised pictures themselves: 2/2 = 100.0 %"));
+    EXPECT_TRUE(run.out.contains("recognise: mean "));
+    // No slot files are left behind in the working folder.
+    EXPECT_FALSE(QFile::exists("listname.ini"));
+}
+
+TEST(CliEval, JsonReportOnGeneratedFaces)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(RunFaces({ "--persons", "3", "--pictures", "3", "--bmp", dir.path() }).exitCode, 0);
+    const TToolRun run = RunCli({ "eval", dir.path(), dir.path(), "--json" });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    QJsonParseError error;
+    const QJsonObject report = QJsonDocument::fromJson(run.out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << run.out.toStdString();
+
+    const QJsonArray gallery = report["gallery"].toArray();
+    ASSERT_EQ(gallery.size(), 3);
+    EXPECT_EQ(gallery[0].toString(), "anna_1.bmp");
+    EXPECT_EQ(gallery[1].toString(), "bodo_1.bmp");
+    EXPECT_EQ(gallery[2].toString(), "cilla_1.bmp");
+
+    const QJsonArray probes = report["probes"].toArray();
+    ASSERT_EQ(probes.size(), 9);
+    const QSet<QString> persons = { "anna", "bodo", "cilla" };
+    int correct = 0;
+    for (const QJsonValue& value : probes) {
+        const QJsonObject probe = value.toObject();
+        const QString file = probe["file"].toString();
+        EXPECT_EQ(probe["expected"].toString(), file.section('_', 0, 0));
+        EXPECT_EQ(probe["memorised"].toBool(), file.endsWith("_1.bmp")) << file.toStdString();
+        EXPECT_TRUE(persons.contains(probe["answered"].toString())) << file.toStdString();
+        EXPECT_EQ(probe["correct"].toBool(), probe["answered"] == probe["expected"]);
+        EXPECT_GT(probe["time_ms"].toDouble(), 0.0);
+        correct += probe["correct"].toBool();
+    }
+    const QJsonObject summary = report["summary"].toObject();
+    EXPECT_EQ(summary["persons"].toInt(), 3);
+    EXPECT_EQ(summary["probes"].toInt(), 9);
+    EXPECT_EQ(summary["correct"].toInt(), correct);
+    EXPECT_DOUBLE_EQ(summary["accuracy"].toDouble(), correct / 9.0);
+    EXPECT_EQ(summary["fresh_probes"].toInt(), 6);
+    EXPECT_EQ(summary["memorise"].toObject()["count"].toInt(), 3);
+    EXPECT_EQ(summary["recognise"].toObject()["count"].toInt(), 9);
+    const QJsonObject recognise = summary["recognise"].toObject();
+    EXPECT_GE(recognise["p95_ms"].toDouble(), recognise["mean_ms"].toDouble());
+    // The last picture memorised has overwritten nothing after it: it is always answered right.
+    for (const QJsonValue& value : probes)
+        if (value.toObject()["file"] == "cilla_1.bmp") {
+            EXPECT_TRUE(value.toObject()["correct"].toBool());
+        }
+}
+
+} // namespace
