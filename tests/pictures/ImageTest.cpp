@@ -1,0 +1,78 @@
+#include "pictures/Image.h"
+
+#include "pictures/PictureDecoder.h"
+#include "pictures/PictureFiles.h"
+
+#include <gtest/gtest.h>
+
+TEST(ImageTest, HoldsEveryPictureAsRgb888)
+{
+    TImage image;
+    EXPECT_TRUE(image.IsEmpty());
+    EXPECT_EQ(image.Kind(), TPictureKind::None);
+    QImage argb(10, 5, QImage::Format_ARGB32);
+    argb.fill(QColor(10, 20, 30));
+    image.SetPicture(argb);
+    EXPECT_EQ(image.Picture().format(), QImage::Format_RGB888);
+    EXPECT_EQ(image.Picture().pixelColor(3, 3), QColor(10, 20, 30));
+    EXPECT_EQ(image.Kind(), TPictureKind::Bitmap);
+    image.Clear();
+    EXPECT_TRUE(image.IsEmpty());
+    EXPECT_TRUE(image.Picture().isNull());
+}
+
+TEST(ImageTest, FailedLoadKeepsTheOldPicture)
+{
+    QTemporaryDir dir;
+    TImage image;
+    image.LoadFromFile(WriteFile(dir, "a.jpg", EncodeJpeg(QuarterPicture(30, 20))));
+    EXPECT_EQ(image.Kind(), TPictureKind::Jpeg);
+    EXPECT_EQ(image.Picture().size(), QSize(30, 20));
+    QByteArray broken = EncodeJpeg(QuarterPicture(50, 50));
+    broken.truncate(broken.size() / 2);
+    EXPECT_THROW(image.LoadFromFile(WriteFile(dir, "b.jpg", broken)), TPictureError);
+    EXPECT_THROW(image.LoadFromFile(dir.filePath("c.gif")), TPictureError);
+    EXPECT_EQ(image.Picture().size(), QSize(30, 20));
+    EXPECT_EQ(image.Kind(), TPictureKind::Jpeg);
+    image.LoadFromFile(WriteFile(dir, "d.bmp", EncodeBmp(QuarterPicture(7, 9))));
+    EXPECT_EQ(image.Kind(), TPictureKind::Bitmap);
+    EXPECT_EQ(image.Picture().size(), QSize(7, 9));
+}
+
+TEST(ImageTest, DrawRectFollowsProportionalStretchAndCenter)
+{
+    TImage image;
+    image.resize(100, 50);
+    EXPECT_EQ(image.DrawRect(), QRect());
+    image.SetPicture(QuarterPicture(40, 40));
+    EXPECT_EQ(image.DrawRect(), QRect(0, 0, 40, 40)); // own size
+    image.SetStretch(true);
+    EXPECT_EQ(image.DrawRect(), QRect(0, 0, 100, 50)); // fill
+    image.SetProportional(true);
+    EXPECT_EQ(image.DrawRect(), QRect(0, 0, 50, 50)); // enlarged, aspect kept
+    image.SetCenter(true);
+    EXPECT_EQ(image.DrawRect(), QRect(25, 0, 50, 50));
+    image.SetStretch(false);
+    EXPECT_EQ(image.DrawRect(), QRect(30, 5, 40, 40)); // never enlarged
+    image.SetCenter(false);
+    image.SetPicture(QuarterPicture(300, 100));
+    EXPECT_EQ(image.DrawRect(), QRect(0, 0, 100, 33)); // scaled down, truncated
+}
+
+TEST(ImageTest, DrawsThePictureOnATransparentBackground)
+{
+    QWidget parent;
+    parent.resize(120, 120);
+    parent.setAutoFillBackground(true);
+    QPalette palette = parent.palette();
+    palette.setColor(QPalette::Window, QColor(0, 0, 0));
+    parent.setPalette(palette);
+    TImage image(&parent);
+    image.setGeometry(10, 10, 100, 100);
+    image.SetProportional(true);
+    image.SetPicture(QuarterPicture(60, 40));
+    const QImage shot = parent.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(15, 15), QColor(255, 0, 0));
+    EXPECT_EQ(shot.pixelColor(60, 45), QColor(255, 255, 255));
+    EXPECT_EQ(shot.pixelColor(80, 80), QColor(0, 0, 0)); // parent shows through
+}
