@@ -3,6 +3,7 @@
 #include <QCollator>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <algorithm>
 
 QString FolderPathWithSeparator(const QString& folder)
@@ -23,7 +24,11 @@ bool HasPictureExtension(const QString& name)
 
 void SortNaturally(QStringList& names)
 {
-    QCollator collator;
+    // The "C" locale compares code points only and knows no numeric order; fall back to a real one then.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(names.begin(), names.end(), [&collator](const QString& a, const QString& b) {

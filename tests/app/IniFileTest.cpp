@@ -1,0 +1,112 @@
+#include "app/IniFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+void WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+} // namespace
+
+TEST(AppIni, AbsentFileGivesDefaultsAndIsCreatedInKeyOrder)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.ini");
+    const TAppConfig config = TAppConfig::Read(path);
+    EXPECT_EQ(config.SubfieldXCount, 4);
+    EXPECT_EQ(config.SubfieldYCount, 4);
+    EXPECT_EQ(config.SubfieldWorkCount, 16);
+    config.Write(path);
+    EXPECT_EQ(ReadBytes(path),
+        QByteArray("[globalconst]\nsubfieldXcount=4\nsubfieldYcount=4\nsubfieldworkcount=16\n"));
+}
+
+TEST(AppIni, HexadecimalIsReadAndWrittenBackInDecimal)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.ini");
+    WriteBytes(path, "[globalconst]\nsubfieldXcount=$10\nsubfieldYcount = 0x10\nsubfieldworkcount=junk\n");
+    const TAppConfig config = TAppConfig::Read(path);
+    EXPECT_EQ(config.SubfieldXCount, 16);
+    EXPECT_EQ(config.SubfieldYCount, 16);
+    EXPECT_EQ(config.SubfieldWorkCount, 16); // the default for a value that is not an integer
+    config.Write(path);
+    EXPECT_EQ(ReadBytes(path),
+        QByteArray("[globalconst]\nsubfieldXcount=16\nsubfieldYcount=16\nsubfieldworkcount=16\n"));
+}
+
+TEST(AppIni, NamesMatchWithoutRegardToCaseAndOtherContentStays)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.ini");
+    const QByteArray before = "; Mirava settings\r\n"
+                              "[Other]\r\n"
+                              "subfieldXcount=99\r\n"
+                              "\r\n"
+                              "[GLOBALCONST]\r\n"
+                              "; the grid\r\n"
+                              "SUBFIELDXCOUNT=7\r\n"
+                              "extra=keep me\r\n"
+                              "subfieldworkcount=\"9\"\r\n"
+                              "\r\n"
+                              "[last]\r\n"
+                              "a=b";
+    WriteBytes(path, before);
+    TAppConfig config = TAppConfig::Read(path);
+    EXPECT_EQ(config.SubfieldXCount, 7);
+    EXPECT_EQ(config.SubfieldYCount, 4);
+    EXPECT_EQ(config.SubfieldWorkCount, 9);
+    config.SubfieldXCount = 5;
+    config.Write(path);
+    EXPECT_EQ(ReadBytes(path),
+        QByteArray("; Mirava settings\r\n"
+                   "[Other]\r\n"
+                   "subfieldXcount=99\r\n"
+                   "\r\n"
+                   "[GLOBALCONST]\r\n"
+                   "; the grid\r\n"
+                   "SUBFIELDXCOUNT=5\r\n"
+                   "extra=keep me\r\n"
+                   "subfieldworkcount=9\r\n"
+                   "subfieldYcount=4\r\n"
+                   "\r\n"
+                   "[last]\r\n"
+                   "a=b"));
+}
+
+TEST(AppIni, SectionIsAppendedToAFileWithoutIt)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.ini");
+    WriteBytes(path, "[window]\nleft=3");
+    TAppConfig::Read(path).Write(path);
+    EXPECT_EQ(ReadBytes(path),
+        QByteArray(
+            "[window]\nleft=3\n\n[globalconst]\nsubfieldXcount=4\nsubfieldYcount=4\nsubfieldworkcount=16\n"));
+}
+
+TEST(AppIni, ReadStringIgnoresCommentsAndOtherSections)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("x.ini");
+    WriteBytes(path, "k=top\n[a]\n;k=comment\n#k=comment\n[b]\nk=b\n[a]\nK = second\n");
+    TIniFile ini(path);
+    ini.Load();
+    EXPECT_EQ(ini.ReadString("A", "k", "none"), QStringLiteral("second"));
+    EXPECT_EQ(ini.ReadString("b", "K", "none"), QStringLiteral("b"));
+    EXPECT_EQ(ini.ReadString("c", "k", "none"), QStringLiteral("none"));
+    EXPECT_EQ(ini.ReadInteger("b", "k", -3), -3);
+}

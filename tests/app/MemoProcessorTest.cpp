@@ -1,0 +1,305 @@
+#include "app/MemoProcessor.h"
+
+#include "app/AppError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return "<absent>";
+    return file.readAll();
+}
+
+QByteArray Lines(const QStringList& lines)
+{
+    QByteArray bytes;
+    for (const QString& line : lines)
+        bytes += line.toUtf8() + "\r\n";
+    return bytes;
+}
+
+QImage Filled(int width, int height, QColor colour, QImage::Format format = QImage::Format_RGB888)
+{
+    QImage image(width, height, format);
+    image.fill(colour);
+    return image;
+}
+
+// A picture of its own for each person: stripes of a person-specific width and brightness.
+QImage Person(int person)
+{
+    QImage image(100, 100, QImage::Format_RGB888);
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 100; ++x) {
+            const bool stripe = ((x + y * (person % 3)) / (3 + person)) % 2 == 0;
+            const int grey = stripe ? 20 + 45 * person : 250 - 30 * person;
+            image.setPixelColor(x, y, QColor(grey, grey, grey));
+        }
+    }
+    return image;
+}
+
+// Runs a test with the current directory set to a fresh temporary folder, and restores it after.
+class TInTemporaryFolder : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        previous = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(folder.path()));
+    }
+    void TearDown() override { QDir::setCurrent(previous); }
+    QString Here(const QString& name) const { return folder.filePath(name); }
+
+    QTemporaryDir folder;
+    QString previous;
+};
+
+QStringList Repeated(const QString& value, int count)
+{
+    QStringList list;
+    for (int i = 0; i < count; ++i)
+        list.append(value);
+    return list;
+}
+} // namespace
+
+TEST(InputPattern, TruncatedMeanGreyOfTheTopLeftWindow)
+{
+    const TInputPattern grey = TMemoProcessor::BuildInputPattern(Filled(100, 100, QColor(77, 77, 77)));
+    ASSERT_EQ(grey.size(), 10000u);
+    EXPECT_TRUE(std::all_of(grey.begin(), grey.end(), [](float v) { return v == 77.0f; }));
+
+    QImage mixed = Filled(100, 100, QColor(0, 0, 0));
+    mixed.setPixelColor(0, 0, QColor(255, 0, 1));
+    mixed.setPixelColor(1, 0, QColor(1, 1, 0));
+    mixed.setPixelColor(99, 0, QColor(10, 20, 31));
+    mixed.setPixelColor(0, 1, QColor(200, 100, 0));
+    const TInputPattern values = TMemoProcessor::BuildInputPattern(mixed);
+    EXPECT_EQ(values[0], 85.0f);
+    EXPECT_EQ(values[1], 0.0f);
+    EXPECT_EQ(values[99], 20.0f);
+    EXPECT_EQ(values[100], 100.0f); // row order: (0, 1) follows the whole first row
+}
+
+TEST(InputPattern, OutsideThePictureReads255AndOnlyTheCornerCounts)
+{
+    const TInputPattern narrow = TMemoProcessor::BuildInputPattern(Filled(60, 120, QColor(30, 30, 30)));
+    for (int y = 0; y < 100; ++y) {
+        for (int x = 0; x < 100; ++x)
+            ASSERT_EQ(narrow[size_t(y * 100 + x)], x < 60 ? 30.0f : 255.0f) << x << "," << y;
+    }
+
+    QImage large = Filled(300, 200, QColor(9, 9, 9));
+    QPainter(&large).fillRect(100, 0, 200, 200, Qt::white);
+    QPainter(&large).fillRect(0, 100, 300, 100, Qt::white);
+    const TInputPattern corner = TMemoProcessor::BuildInputPattern(large);
+    EXPECT_TRUE(std::all_of(corner.begin(), corner.end(), [](float v) { return v == 9.0f; }));
+
+    const TInputPattern none = TMemoProcessor::BuildInputPattern(QImage());
+    EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](float v) { return v == 255.0f; }));
+
+    // Any pixel format samples the same values.
+    const TInputPattern argb
+        = TMemoProcessor::BuildInputPattern(Filled(100, 100, QColor(255, 0, 1), QImage::Format_ARGB32));
+    EXPECT_TRUE(std::all_of(argb.begin(), argb.end(), [](float v) { return v == 85.0f; }));
+}
+
+TEST(BestSlot, UsedSlotsOnlyTiesToTheLowerSlot)
+{
+    std::vector<float> outputs(20, 0.5f);
+    QStringList trained = Repeated("1", 20);
+    outputs[3] = 9.0f;
+    outputs[7] = 9.0f;
+    EXPECT_EQ(TMemoProcessor::ChooseBestSlot(outputs, trained), 3);
+
+    // A free slot never wins, however large its output.
+    trained[3] = "0";
+    outputs[12] = 50.0f;
+    trained[12] = "0";
+    EXPECT_EQ(TMemoProcessor::ChooseBestSlot(outputs, trained), 7);
+
+    // Nothing above 0.0: the first used slot.
+    std::vector<float> low(20, 0.0f);
+    low[5] = -3.0f;
+    QStringList someUsed = Repeated("0", 20);
+    someUsed[4] = "1";
+    someUsed[6] = "1";
+    EXPECT_EQ(TMemoProcessor::ChooseBestSlot(low, someUsed), 4);
+
+    EXPECT_EQ(TMemoProcessor::ChooseBestSlot(outputs, Repeated("0", 20)), -1);
+}
+
+TEST(MemoProcessor, StartsWithAllSlotsFreeAndRefusesWithoutNetwork)
+{
+    TMemoProcessor memo;
+    EXPECT_EQ(memo.NameList, Repeated("", SlotCount));
+    EXPECT_EQ(memo.FileList, Repeated("", SlotCount));
+    EXPECT_EQ(memo.TrainedList, Repeated("0", SlotCount));
+    EXPECT_EQ(memo.FirstFreeSlot(), 0);
+    EXPECT_FALSE(memo.HasNetwork());
+
+    const TInputPattern pattern(10000, 1.0f);
+    memo.SaveSlotFilesOnMemorise = false;
+    try {
+        memo.Memorise("Anna", "/x/anna.bmp", pattern);
+        FAIL() << "no error";
+    } catch (const TAppError& error) {
+        EXPECT_STREQ(error.what(), "Set up the network first");
+    }
+    EXPECT_EQ(memo.TrainedList, Repeated("0", SlotCount));
+    EXPECT_EQ(memo.NameList, Repeated("", SlotCount));
+    EXPECT_THROW(memo.Recognise(pattern), TAppError);
+    EXPECT_THROW(memo.FeedPattern(pattern), TAppError);
+}
+
+class MemoWithFiles : public TInTemporaryFolder
+{
+};
+
+TEST_F(MemoWithFiles, SetUpTwiceKeepsOneNetworkOfTheShellsShape)
+{
+    TMemoProcessor memo;
+    memo.TrainedList[2] = "1";
+    memo.SetUpNetwork();
+    memo.SetUpNetwork();
+    ASSERT_EQ(memo.Networks.size(), 1u);
+    TNeuralNetwork* network = memo.Networks[0].get();
+    EXPECT_EQ(network->GetLayerCount(), 2);
+    EXPECT_EQ(network->GetNeuronCount(0), 10000);
+    EXPECT_EQ(network->GetNeuronCount(1), SlotCount);
+    EXPECT_EQ(network->GetLevels(0, 0), 26);
+    EXPECT_EQ(network->GetLevels(0, 9999), 26);
+    EXPECT_EQ(network->GetLevels(1, 19), 10);
+    EXPECT_EQ(network->GetUpper(0, 5), 255.0f);
+    EXPECT_EQ(network->GetUpper(1, 5), 100.0f);
+    EXPECT_EQ(network->Store->Count(), 22510235);
+    EXPECT_EQ(memo.TrainedList[2], QStringLiteral("1")); // the memory lists are not touched
+    EXPECT_EQ(memo.FirstFreeSlot(), 0);
+}
+
+TEST_F(MemoWithFiles, MemoriseFillsTheFirstFreeSlotAndWritesTheSlotFiles)
+{
+    TMemoProcessor memo;
+    memo.SetUpNetwork();
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Person(0));
+    EXPECT_EQ(memo.Memorise("  Anna Maria ", "/pics/anna_1.bmp", pattern), 0);
+    EXPECT_EQ(memo.NameList[0], QStringLiteral("  Anna Maria "));
+    EXPECT_EQ(memo.FileList[0], QStringLiteral("/pics/anna_1.bmp"));
+    EXPECT_EQ(memo.TrainedList[0], QStringLiteral("1"));
+    TNeuralNetwork* network = memo.Networks[0].get();
+    EXPECT_EQ(network->GetTarget(1, 0), 99.0f);
+    for (int l = 1; l < SlotCount; ++l)
+        EXPECT_EQ(network->GetTarget(1, uint16_t(l)), 1.0f);
+    EXPECT_EQ(network->GetInput(0, 0), pattern[0]);
+
+    QStringList names = Repeated("", 20), files = Repeated("", 20), trained = Repeated("0", 20);
+    names[0] = "  Anna Maria ";
+    files[0] = "/pics/anna_1.bmp";
+    trained[0] = "1";
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), Lines(names));
+    EXPECT_EQ(ReadBytes(Here("listfile.ini")), Lines(files));
+    EXPECT_EQ(ReadBytes(Here("trained.ini")), Lines(trained));
+    EXPECT_EQ(ReadBytes(Here("trained.ini")), QByteArray("1\r\n") + QByteArray("0\r\n").repeated(19));
+
+    // The same name twice takes two slots; a name in UTF-8 is written without a byte-order mark.
+    EXPECT_EQ(memo.Memorise("Zoë", "/pics/zoë.bmp", pattern), 1);
+    EXPECT_EQ(memo.Memorise("Zoë", "/pics/zoë.bmp", pattern), 2);
+    EXPECT_TRUE(
+        ReadBytes(Here("listname.ini")).startsWith("  Anna Maria \r\nZo\xc3\xab\r\nZo\xc3\xab\r\n\r\n"));
+}
+
+TEST_F(MemoWithFiles, TheTwentyFirstMemoriseChangesNothing)
+{
+    TMemoProcessor memo;
+    memo.SetUpNetwork();
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Person(1));
+    for (int i = 0; i < SlotCount; ++i)
+        ASSERT_EQ(memo.Memorise(QStringLiteral("p%1").arg(i), QStringLiteral("/f%1.bmp").arg(i), pattern), i);
+    const QByteArray names = ReadBytes(Here("listname.ini"));
+    const QStringList before = memo.NameList;
+    memo.Networks[0]->SetTarget(1, 0, 42.0f);
+    EXPECT_EQ(memo.Memorise("late", "/late.bmp", pattern), SlotCount);
+    EXPECT_EQ(memo.NameList, before);
+    EXPECT_EQ(memo.Networks[0]->GetTarget(1, 0), 42.0f); // not trained
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), names);
+    EXPECT_EQ(ReadBytes(Here("trained.ini")), QByteArray("1\r\n").repeated(20));
+}
+
+TEST_F(MemoWithFiles, SlotFilesCanGoElsewhereOrNowhere)
+{
+    TMemoProcessor memo;
+    memo.SetUpNetwork();
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Person(2));
+    memo.SaveSlotFilesOnMemorise = false;
+    memo.Memorise("a", "/a.bmp", pattern);
+    EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files).isEmpty());
+
+    ASSERT_TRUE(QDir(folder.path()).mkdir("state"));
+    memo.StateFilePrefix = Here("state/");
+    memo.SaveSlotFilesOnMemorise = true;
+    memo.Memorise("b", "/b.bmp", pattern);
+    EXPECT_EQ(
+        ReadBytes(Here("state/trained.ini")), QByteArray("1\r\n1\r\n") + QByteArray("0\r\n").repeated(18));
+    EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(MemoWithFiles, AFailedSlotFileIsReportedAndOldFilesStayWhole)
+{
+    TMemoProcessor memo;
+    const QByteArray oldTrained = QByteArray("old\r\n").repeated(20);
+    {
+        QFile file(Here("trained.ini"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(oldTrained);
+    }
+    // A folder in the way of "listfile.ini" makes its replacement fail.
+    ASSERT_TRUE(QDir(folder.path()).mkdir("listfile.ini"));
+    memo.NameList[0] = "Anna";
+    try {
+        memo.SaveSlotFiles();
+        FAIL() << "no error";
+    } catch (const TAppError& error) {
+        EXPECT_TRUE(QString::fromUtf8(error.what()).startsWith("Cannot create file \"listfile.ini\". "))
+            << error.what();
+    }
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), QByteArray("Anna\r\n") + QByteArray("\r\n").repeated(19));
+    EXPECT_EQ(ReadBytes(Here("trained.ini")), oldTrained);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary left over
+}
+
+TEST_F(MemoWithFiles, RecogniseChoosesTheMemorisedPersonAmongSeveral)
+{
+    TMemoProcessor memo;
+    memo.SetUpNetwork();
+    memo.Networks[0]->SeedRandom(7);
+    memo.Networks[0]->RandomizeWeights();
+
+    const TInputPattern probe = TMemoProcessor::BuildInputPattern(Person(0));
+    const TMemoProcessor::TRecognition empty = memo.Recognise(probe);
+    EXPECT_FALSE(empty.Found); // nothing memorised yet
+
+    constexpr int People = 4;
+    for (int p = 0; p < People; ++p)
+        memo.Memorise(QStringLiteral("person%1").arg(p), QStringLiteral("/p%1.bmp").arg(p),
+            TMemoProcessor::BuildInputPattern(Person(p)));
+    const QByteArray names = ReadBytes(Here("listname.ini"));
+    const QStringList trained = memo.TrainedList;
+    for (int p = 0; p < People; ++p) {
+        const TMemoProcessor::TRecognition result
+            = memo.Recognise(TMemoProcessor::BuildInputPattern(Person(p)));
+        EXPECT_TRUE(result.Found);
+        EXPECT_EQ(result.BestSlot, p);
+        EXPECT_EQ(result.Outputs.size(), size_t(SlotCount));
+    }
+    EXPECT_EQ(memo.TrainedList, trained);
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), names);
+}
