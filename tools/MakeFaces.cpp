@@ -5,7 +5,7 @@
 // person differ: a few pixels of shift, a slight tilt and scale, lighting, contrast, noise, small changes of
 // expression, glasses on or off, another shirt. The output is the same for the same arguments on every run.
 //
-//   mirava-faces [--bmp DIR]... [--jpg DIR]... [--persons N] [--pictures M] [--size S]
+//   mirava-faces [--bmp DIR]... [--jpg DIR]... [--persons N] [--pictures M] [--size S] [--vary KINDS]
 
 #include <QColor>
 #include <QDir>
@@ -89,6 +89,18 @@ struct TShot
     QColor background, shirt;
 };
 
+// Which differences between the pictures of one person are drawn. A kind that is off takes, in every
+// picture, the value it has in the person's first picture; "--vary none" draws copies of the first picture.
+struct TVariation
+{
+    bool shift = true; // position, scale, tilt
+    bool light = true; // brightness, contrast, light from one side, backdrop
+    bool noise = true; // sensor grain
+    bool expression = true; // mouth, eyes, brows, gaze
+    bool glasses = true; // glasses on or off for persons who wear them at times
+    bool clothes = true; // another shirt
+};
+
 QColor Mix(const QColor& a, const QColor& b, double t)
 {
     return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t),
@@ -140,7 +152,7 @@ TPerson MakePerson(int index)
     return p;
 }
 
-TShot MakeShot(int personIndex, int picture)
+TShot MakeShot(int personIndex, int picture, const TVariation& vary)
 {
     TRandom rnd(FaceSeed * 131 + std::uint64_t(personIndex) * 1009 + std::uint64_t(picture) * 17);
     TShot s;
@@ -166,6 +178,33 @@ TShot MakeShot(int personIndex, int picture)
         = { QColor(40, 60, 110), QColor(120, 30, 40), QColor(50, 90, 60), QColor(200, 200, 195),
               QColor(30, 30, 35), QColor(150, 120, 70), QColor(90, 90, 140) };
     s.shirt = shirts[std::size_t(rnd.Int(0, int(shirts.size()) - 1))];
+    if (picture != 1) {
+        const TShot first = MakeShot(personIndex, 1, vary);
+        if (!vary.shift) {
+            s.dx = first.dx;
+            s.dy = first.dy;
+            s.scale = first.scale;
+            s.tilt = first.tilt;
+        }
+        if (!vary.light) {
+            s.brightness = first.brightness;
+            s.contrast = first.contrast;
+            s.lightSlope = first.lightSlope;
+            s.background = first.background;
+        }
+        if (!vary.noise)
+            s.noise = first.noise;
+        if (!vary.expression) {
+            s.smile = first.smile;
+            s.eyeOpen = first.eyeOpen;
+            s.browRaise = first.browRaise;
+            s.gaze = first.gaze;
+        }
+        if (!vary.glasses)
+            s.glasses = first.glasses;
+        if (!vary.clothes)
+            s.shirt = first.shirt;
+    }
     return s;
 }
 
@@ -401,10 +440,10 @@ void DrawFace(QPainter& painter, const TPerson& p, const TShot& s)
     }
 }
 
-QImage RenderPicture(int personIndex, int picture, int size)
+QImage RenderPicture(int personIndex, int picture, int size, const TVariation& vary)
 {
     const TPerson person = MakePerson(personIndex);
-    const TShot shot = MakeShot(personIndex, picture);
+    const TShot shot = MakeShot(personIndex, picture, vary);
     QImage image(size, size, QImage::Format_RGB32);
     image.fill(shot.background);
     {
@@ -418,7 +457,7 @@ QImage RenderPicture(int personIndex, int picture, int size)
         DrawFace(painter, person, shot);
     }
     // Lighting, contrast, a light falling from one side, and sensor noise.
-    TRandom noise(FaceSeed ^ (std::uint64_t(personIndex) << 20) ^ std::uint64_t(picture));
+    TRandom noise(FaceSeed ^ (std::uint64_t(personIndex) << 20) ^ std::uint64_t(vary.noise ? picture : 1));
     for (int y = 0; y < size; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < size; ++x) {
@@ -439,9 +478,11 @@ int Usage(const char* message)
     std::fprintf(stderr,
         "mirava-faces: %s\n"
         "usage: mirava-faces [--bmp DIR]... [--jpg DIR]... [--persons N] [--pictures M] [--size S]\n"
-        "  draws N made-up persons (default 20, at most %d distinct names each repeated with a number)\n"
+        "                    [--vary all|none|shift,light,noise,expression,glasses,clothes]\n"
+        "  draws N made-up persons (default 20; after the first %d names, names repeat with a number)\n"
         "  with M pictures each (default %d), S x S pixels (default %d, 100 to 120),\n"
-        "  named <person>_<k>.bmp / .jpg\n",
+        "  named <person>_<k>.bmp / .jpg; --vary picks the differences between one person's pictures\n"
+        "  (default all; a kind left out keeps its value from the person's first picture)\n",
         message, int(Names.size()), DefaultPictures, DefaultSize);
     return 2;
 }
@@ -451,6 +492,34 @@ bool ParseCount(const QString& text, int lo, int hi, int& value)
     bool ok = false;
     value = text.toInt(&ok);
     return ok && value >= lo && value <= hi;
+}
+
+bool ParseVariation(const QString& text, TVariation& vary)
+{
+    if (text == "all") {
+        vary = TVariation();
+        return true;
+    }
+    vary = TVariation { false, false, false, false, false, false };
+    if (text == "none")
+        return true;
+    for (const QString& kind : text.split(',')) {
+        if (kind == "shift")
+            vary.shift = true;
+        else if (kind == "light")
+            vary.light = true;
+        else if (kind == "noise")
+            vary.noise = true;
+        else if (kind == "expression")
+            vary.expression = true;
+        else if (kind == "glasses")
+            vary.glasses = true;
+        else if (kind == "clothes")
+            vary.clothes = true;
+        else
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -463,6 +532,7 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
     QStringList bmpDirs, jpgDirs;
     int persons = 20, pictures = DefaultPictures, size = DefaultSize;
+    TVariation vary;
     const QStringList args = app.arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
@@ -482,6 +552,10 @@ int main(int argc, char** argv)
         } else if (arg == "--size") {
             if (!ParseCount(value, 100, 120, size))
                 return Usage("--size wants a number from 100 to 120");
+        } else if (arg == "--vary") {
+            if (!ParseVariation(value, vary))
+                return Usage("--vary wants all, none or a comma list of shift, light, noise, expression, "
+                             "glasses, clothes");
         } else
             return Usage(qPrintable("unknown argument " + arg));
     }
@@ -496,7 +570,7 @@ int main(int argc, char** argv)
     }
     for (int person = 0; person < persons; ++person) {
         for (int picture = 1; picture <= pictures; ++picture) {
-            const QImage image = RenderPicture(person, picture, size);
+            const QImage image = RenderPicture(person, picture, size, vary);
             const QString base = MakePerson(person).name + "_" + QString::number(picture);
             auto write = [&](const QString& dir, const char* format, int quality) {
                 const QString path = QDir(dir).filePath(base + "." + QString::fromLatin1(format).toLower());

@@ -1,7 +1,8 @@
 // mirava-cli: Mirava's sampling, memorise and recognise steps from the command line.
 //
 //   mirava-cli pattern FILE                  the 10000 grey values of a picture, 100 to a line
-//   mirava-cli eval GALLERY PROBES [--json]  memorise the first picture of every person in GALLERY,
+//   mirava-cli eval GALLERY PROBES [--json] [--seed N]
+//                                            memorise the first picture of every person in GALLERY,
 //                                            recognise every picture in PROBES, report the accuracy
 //
 // The person pictured is the file name up to its first "_" or "." ("anna_2.bmp" shows anna). The tool uses
@@ -9,6 +10,7 @@
 
 #include "app/FolderListing.h"
 #include "app/MemoProcessor.h"
+#include "network/NeuralNetwork.h"
 #include "pictures/PictureDecoder.h"
 
 #include <QCoreApplication>
@@ -35,14 +37,16 @@ constexpr int ExitUsage = 2; // the command line itself is wrong
 
 const char* const UsageText
     = "usage: mirava-cli pattern FILE\n"
-      "       mirava-cli eval GALLERY PROBES [--json]\n"
+      "       mirava-cli eval GALLERY PROBES [--json] [--seed N]\n"
       "\n"
       "pattern  prints the 10000 grey values that Mirava samples from FILE (.bmp or .jpg),\n"
       "         100 values to a line, top row first\n"
       "eval     sets up the network, memorises the first picture of every person in the\n"
       "         folder GALLERY, recognises every picture in the folder PROBES and prints one\n"
       "         line per probe and a summary; --json prints the same as one JSON object.\n"
-      "         The person pictured is the file name up to its first \"_\" or \".\".\n";
+      "         The person pictured is the file name up to its first \"_\" or \".\".\n"
+      "         The network's random start weights are drawn from seed N (default 1),\n"
+      "         so that a run can be repeated; the window seeds them from the clock.\n";
 
 int UsageError(const QString& message)
 {
@@ -170,7 +174,7 @@ QString Percent(int part, int whole)
     return whole == 0 ? QString("-") : QString::number(100.0 * part / whole, 'f', 1) + " %";
 }
 
-int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json)
+int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json, std::uint32_t seed)
 {
     QFileInfoList galleryFiles, probeFiles;
     for (const QString& path : ListPictures(galleryFolder, "gallery"))
@@ -200,6 +204,11 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json)
     std::fprintf(stderr, "mirava-cli: setting up the network\n");
     const auto setUpStart = TClock::now();
     processor.SetUpNetwork();
+    // Draw the start weights again from a known seed: every record is still free, so this replaces them all.
+    for (const auto& network : processor.Networks) {
+        network->SeedRandom(seed);
+        network->RandomizeWeights();
+    }
     const double setUpMs = Milliseconds(TClock::now() - setUpStart);
 
     // Memorise, timed like the window's command: sampling the shown picture, training once.
@@ -290,7 +299,7 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json)
             { "fresh_accuracy", fresh ? double(freshCorrect) / fresh : 0.0 },
             { "memorised_correct", memorisedCorrect },
             { "memorised_accuracy", double(memorisedCorrect) / double(memorised.size()) },
-            { "setup_ms", setUpMs }, { "memorise", times(memoriseTimes) },
+            { "seed", qint64(seed) }, { "setup_ms", setUpMs }, { "memorise", times(memoriseTimes) },
             { "recognise", times(recogniseTimes) } };
         QJsonArray gallery;
         for (const QFileInfo& m : memorised)
@@ -319,7 +328,7 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json)
             qPrintable(Percent(freshCorrect, fresh)));
         std::printf("accuracy of the memorised pictures themselves: %d/%d = %s\n", memorisedCorrect,
             int(memorised.size()), qPrintable(Percent(memorisedCorrect, int(memorised.size()))));
-        std::printf("network set-up: %.1f ms\n", setUpMs);
+        std::printf("network set-up: %.1f ms (start weights from seed %u)\n", setUpMs, unsigned(seed));
         std::printf("memorise: mean %.2f ms, 95th percentile %.2f ms (%zu pictures)\n", memoriseTimes.Mean(),
             memoriseTimes.Percentile(95), memoriseTimes.ms.size());
         std::printf("recognise: mean %.2f ms, 95th percentile %.2f ms (%zu pictures)\n",
@@ -344,11 +353,18 @@ int main(int argc, char** argv)
     }
     const QString command = args.takeFirst();
     bool json = false;
+    std::uint32_t seed = 1;
     QStringList operands;
-    for (const QString& arg : args) {
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
         if (arg == "--json" && command == "eval")
             json = true;
-        else if (arg.startsWith("--"))
+        else if (arg == "--seed" && command == "eval") {
+            bool ok = false;
+            seed = i + 1 < args.size() ? args[++i].toUInt(&ok) : 0;
+            if (!ok)
+                return UsageError("--seed wants a whole number from 0 to 4294967295");
+        } else if (arg.startsWith("--"))
             return UsageError(QString("unknown option \"%1\" for %2").arg(arg, command));
         else
             operands << arg;
@@ -362,7 +378,7 @@ int main(int argc, char** argv)
         if (command == "eval") {
             if (operands.size() != 2)
                 return UsageError("eval wants a gallery folder and a probe folder");
-            return RunEval(operands[0], operands[1], json);
+            return RunEval(operands[0], operands[1], json, seed);
         }
         return UsageError(QString("unknown command \"%1\"").arg(command));
     } catch (const std::exception& e) {

@@ -55,7 +55,8 @@ TEST(CliArguments, BadCommandLinesExitWithUsage)
 {
     const QList<QStringList> bad
         = { {}, { "recognise", "x" }, { "pattern" }, { "pattern", "a.bmp", "b.bmp" }, { "eval", "onlyone" },
-              { "eval", "a", "b", "c" }, { "eval", "a", "b", "--jsn" }, { "pattern", "a.bmp", "--json" } };
+              { "eval", "a", "b", "c" }, { "eval", "a", "b", "--jsn" }, { "pattern", "a.bmp", "--json" },
+              { "eval", "a", "b", "--seed", "x" }, { "eval", "a", "b", "--seed" } };
     for (const QStringList& args : bad) {
         const TToolRun run = RunCli(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
@@ -271,6 +272,15 @@ TEST(CliEval, JsonReportOnGeneratedFaces)
     EXPECT_EQ(summary["recognise"].toObject()["count"].toInt(), 9);
     const QJsonObject recognise = summary["recognise"].toObject();
     EXPECT_GE(recognise["p95_ms"].toDouble(), recognise["mean_ms"].toDouble());
+    // The same seed gives the same start weights, so a second run answers with the very same outputs.
+    const TToolRun again = RunCli({ "eval", dir.path(), dir.path(), "--seed", "1", "--json" });
+    ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+    const QJsonArray probesAgain = QJsonDocument::fromJson(again.out.toUtf8()).object()["probes"].toArray();
+    ASSERT_EQ(probesAgain.size(), probes.size());
+    for (qsizetype i = 0; i < probes.size(); ++i) {
+        EXPECT_EQ(probesAgain[i].toObject()["answered"], probes[i].toObject()["answered"]);
+        EXPECT_EQ(probesAgain[i].toObject()["output"], probes[i].toObject()["output"]);
+    }
     // The last picture memorised has overwritten nothing after it: it is always answered right.
     for (const QJsonValue& value : probes)
         if (value.toObject()["file"] == "cilla_1.bmp") {
