@@ -1,5 +1,6 @@
 #include "network/NeuralNetwork.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -96,41 +97,597 @@ void TNeuralNetwork::Reset()
     Layers->SetCount(0);
 }
 
+namespace {
+
+[[noreturn]] void ThrowInvalidOperation()
+{
+    throw TEngineError("Invalid floating point operation");
+}
+
+// Direct view of the store's slots for the loops of recall and training. Every value still
+// lives in the store; this only saves the per-access offset look-ups of the accessors.
+struct TSlots
+{
+    float* s;
+
+    int32_t W(uint32_t i) const
+    {
+        int32_t value;
+        std::memcpy(&value, s + i, sizeof value);
+        return value;
+    }
+    uint16_t W16(uint32_t i) const { return static_cast<uint16_t>(W(i)); }
+    void PutW(uint32_t i, int32_t value) const { std::memcpy(s + i, &value, sizeof value); }
+    float R(uint32_t i) const { return s[i]; }
+    void PutR(uint32_t i, float value) const { s[i] = value; }
+
+    uint32_t NeuronAt(uint32_t layer, uint32_t neuron) const
+    {
+        return static_cast<uint32_t>(
+                   W(TNeuralNetwork::HeaderSize + TNeuralNetwork::LayerRecordSize * layer + 1))
+            + TNeuralNetwork::NeuronRecordSize * neuron;
+    }
+    uint32_t DendriteAt(uint32_t neuronSlot, uint32_t dendrite) const
+    {
+        return static_cast<uint32_t>(W(neuronSlot + 7)) + TNeuralNetwork::DendriteRecordSize * dendrite;
+    }
+};
+
+TSlots SlotsOf(TMMFArray& store)
+{
+    return TSlots { static_cast<float*>(store.ItemPtr(0)) };
+}
+
+// Interval of x in a range lo..hi cut into n intervals; values outside go to the end intervals.
+uint16_t IntervalIndex(double x, double lo, double hi, uint16_t n)
+{
+    if (n == 0 || !(x >= lo))
+        return 0;
+    if (x >= hi)
+        return static_cast<uint16_t>(n - 1);
+    const double r = std::floor((x - lo) / ((hi - lo) / n));
+    return r >= n - 1 ? static_cast<uint16_t>(n - 1) : static_cast<uint16_t>(r);
+}
+
+// The interval of the dendrite's table that holds x, or false when the dendrite has no table
+// (no source or a source without levels), in which case it contributes nothing.
+bool SelectRecord(const TSlots& v, uint32_t dendriteSlot, double x, uint32_t& record)
+{
+    const int32_t sourceLayer = v.W(dendriteSlot);
+    const int32_t sourceNeuron = v.W(dendriteSlot + 1);
+    const uint16_t count = v.W16(dendriteSlot + 3);
+    if (count == 0 || sourceLayer < 0 || sourceNeuron < 0)
+        return false;
+    const uint32_t source
+        = v.NeuronAt(static_cast<uint32_t>(sourceLayer), static_cast<uint32_t>(sourceNeuron));
+    const uint16_t r = IntervalIndex(x, v.R(source + 2), v.R(source + 1), count);
+    record = static_cast<uint32_t>(v.W(dendriteSlot + 4)) + TNeuralNetwork::IntervalRecordSize * uint32_t(r);
+    return true;
+}
+
+bool IsFree(const TSlots& v, uint32_t record)
+{
+    return v.W16(record + 2) == 0;
+}
+
+// Range and curve of one neuron.
+struct TCurve
+{
+    double a; // lower bound
+    double b; // upper bound
+    double range;
+    uint16_t c;
+
+    TCurve(const TSlots& v, uint32_t neuronSlot)
+        : a(v.R(neuronSlot + 2))
+        , b(v.R(neuronSlot + 1))
+        , range(b - a)
+        , c(v.W16(neuronSlot))
+    { }
+
+    // Steepness that puts the sums -R and +R on the centres of the end intervals. An empty
+    // range (or no levels) has no curve.
+    double Steepness() const
+    {
+        if (!(range != 0.0) || c == 0)
+            ThrowInvalidOperation();
+        const double h = range / (2.0 * c);
+        const double k = std::log(h / (range - h)) / (-range - TNeuralNetwork::SigmoidCentre);
+        if (!std::isfinite(k))
+            ThrowInvalidOperation();
+        return k;
+    }
+
+    // y moved a quarter interval inside the range.
+    double PullIn(double y) const
+    {
+        if (c == 0)
+            ThrowInvalidOperation();
+        const double q = range / (4.0 * c);
+        if (b - y < q)
+            return b - q;
+        if (y - a < q)
+            return a + q;
+        return y;
+    }
+
+    // Interval number of v used to compare outputs with targets, taken as 16 bits.
+    uint16_t Compare(double value) const
+    {
+        const double r = std::floor((value - a) / (range / c));
+        if (!std::isfinite(r))
+            ThrowInvalidOperation();
+        const double limited = std::clamp(r, -4.0e18, 4.0e18);
+        return static_cast<uint16_t>(static_cast<int64_t>(limited));
+    }
+};
+
+float ActivateAt(const TSlots& v, uint32_t neuronSlot)
+{
+    double sum = v.R(neuronSlot + 3);
+    const uint16_t dendrites = v.W16(neuronSlot + 6);
+    if (dendrites == 0) {
+        v.PutR(neuronSlot + 10, static_cast<float>(sum));
+        return static_cast<float>(sum);
+    }
+    const TCurve curve(v, neuronSlot);
+    const double k = curve.Steepness();
+    uint32_t dendrite = static_cast<uint32_t>(v.W(neuronSlot + 7));
+    for (uint32_t d = 0; d < dendrites; ++d, dendrite += TNeuralNetwork::DendriteRecordSize) {
+        uint32_t record;
+        if (SelectRecord(v, dendrite, v.R(dendrite + 2), record))
+            sum += v.R(record + 1);
+    }
+    const double out = curve.a + curve.range / (1.0 + std::exp(-k * (sum - TNeuralNetwork::SigmoidCentre)));
+    if (std::isnan(out))
+        ThrowInvalidOperation();
+    v.PutR(neuronSlot + 10, static_cast<float>(sum));
+    return static_cast<float>(out);
+}
+
+float InverseActivateAt(const TSlots& v, uint32_t neuronSlot, double y)
+{
+    const TCurve curve(v, neuronSlot);
+    y = curve.PullIn(y);
+    if (v.W16(neuronSlot + 6) == 0)
+        return static_cast<float>(y);
+    const double k = curve.Steepness();
+    const double sum = TNeuralNetwork::SigmoidCentre - std::log(curve.range / (y - curve.a) - 1.0) / k;
+    if (!std::isfinite(sum))
+        ThrowInvalidOperation();
+    return static_cast<float>(sum);
+}
+
+void ComputeAt(const TSlots& v, uint32_t neuronSlot)
+{
+    const float out = ActivateAt(v, neuronSlot);
+    v.PutR(neuronSlot + 4, out);
+    const uint16_t synapses = v.W16(neuronSlot + 8);
+    uint32_t synapse = static_cast<uint32_t>(v.W(neuronSlot + 9));
+    for (uint32_t s = 0; s < synapses; ++s, synapse += TNeuralNetwork::SynapseRecordSize) {
+        const int32_t layer = v.W(synapse);
+        const int32_t neuron = v.W(synapse + 1);
+        const int32_t dendrite = v.W(synapse + 2);
+        if (layer < 0 || neuron < 0 || dendrite < 0)
+            continue;
+        const uint32_t fed = v.NeuronAt(uint16_t(layer), uint16_t(neuron));
+        v.PutR(v.DendriteAt(fed, uint16_t(dendrite)) + 2, out);
+    }
+}
+
+// Number of source levels of a dendrite of the description: 0 when it names no neuron.
+uint16_t SourceLevels(const TLayers& layers, const TDendrit& dendrit)
+{
+    const TConnect& connect = *dendrit.Connect;
+    if (connect.LayerIndex < 0 || connect.LayerIndex >= layers.Count() || connect.NeuronIndex < 0)
+        return 0;
+    const TNeurons& neurons = *layers.Items(connect.LayerIndex)->Neurons;
+    if (connect.NeuronIndex >= neurons.Count())
+        return 0;
+    return neurons.Items(connect.NeuronIndex)->LevelCount;
+}
+
+} // namespace
+
 void TNeuralNetwork::ConnectLayers()
 {
-    throw TEngineError("ConnectLayers is not built yet");
+    const int layerCount = Layers->Count();
+    if (layerCount <= 1)
+        return;
+    // Connections hold 16-bit signed indexes; larger layers could not be named.
+    for (int i = 0; i < layerCount; ++i)
+        if (Layers->Items(i)->Neurons->Count() > MaxLayerNeurons)
+            throw TEngineError("A layer holds at most " + std::to_string(MaxLayerNeurons) + " neurons");
+    for (int i = 0; i + 1 < layerCount; ++i) {
+        TNeurons& lower = *Layers->Items(i)->Neurons;
+        TNeurons& upper = *Layers->Items(i + 1)->Neurons;
+        const int p = lower.Count();
+        const int q = upper.Count();
+        if (p == 0 || q == 0)
+            return;
+        for (int j = 0; j < p; ++j) {
+            TSynapses& synapses = *lower.Items(j)->Synapses;
+            synapses.SetCount(q);
+            for (int m = 0; m < q; ++m) {
+                TConnect& connect = *synapses.Items(m)->Connect;
+                connect.SetLayerIndex(static_cast<int16_t>(i + 1));
+                connect.SetNeuronIndex(static_cast<int16_t>(m));
+                connect.SetDendriteIndex(static_cast<int16_t>(j));
+            }
+        }
+        for (int k = 0; k < q; ++k) {
+            TDendrites& dendrites = *upper.Items(k)->Dendrites;
+            dendrites.SetCount(p);
+            for (int m = 0; m < p; ++m) {
+                TDendrit& dendrit = *dendrites.Items(m);
+                dendrit.LevelCount = lower.Items(m)->LevelCount;
+                dendrit.Connect->SetLayerIndex(static_cast<int16_t>(i));
+                dendrit.Connect->SetNeuronIndex(static_cast<int16_t>(m));
+                dendrit.Connect->SetDendriteIndex(-1);
+            }
+        }
+    }
 }
+
 void TNeuralNetwork::BuildStore()
 {
-    throw TEngineError("BuildStore is not built yet");
+    const int layerCount = Layers->Count();
+    if (layerCount <= 1)
+        return;
+
+    uint64_t length = HeaderSize + uint64_t(LayerRecordSize) * layerCount;
+    bool fits = layerCount <= 0xFFFF;
+    for (int i = 0; i < layerCount; ++i) {
+        const TNeurons& neurons = *Layers->Items(i)->Neurons;
+        fits = fits && neurons.Count() <= 0xFFFF;
+        for (int j = 0; j < neurons.Count(); ++j) {
+            const TNeurone& neurone = *neurons.Items(j);
+            const int synapses = neurone.Synapses->Count();
+            const int dendrites = neurone.Dendrites->Count();
+            fits = fits && synapses <= 0xFFFF && dendrites <= 0xFFFF;
+            length += NeuronRecordSize + uint64_t(SynapseRecordSize) * synapses
+                + uint64_t(DendriteRecordSize) * dendrites;
+            for (int d = 0; d < dendrites; ++d)
+                length += uint64_t(IntervalRecordSize) * SourceLevels(*Layers, *neurone.Dendrites->Items(d));
+        }
+    }
+    // Offsets are 32-bit signed slots.
+    if (!fits || length > 0x7FFFFFFF)
+        throw TEngineError("The network is too large for its store");
+
+    // A store laid out before is dropped, so that every slot starts at 0.
+    if (Store->Count() != 0)
+        Store->SetCount(0);
+    Store->SetCount(static_cast<uint32_t>(length));
+    const TSlots v = SlotsOf(*Store);
+
+    v.PutW(0, layerCount);
+    uint32_t cursor = HeaderSize + LayerRecordSize * uint32_t(layerCount);
+    std::vector<uint32_t> neuronBase(static_cast<size_t>(layerCount), 0);
+    for (int i = 0; i < layerCount; ++i) {
+        const int n = Layers->Items(i)->Neurons->Count();
+        if (n <= 0)
+            continue;
+        const uint32_t layerSlot = HeaderSize + LayerRecordSize * uint32_t(i);
+        v.PutW(layerSlot, n);
+        v.PutW(layerSlot + 1, static_cast<int32_t>(cursor));
+        neuronBase[size_t(i)] = cursor;
+        cursor += NeuronRecordSize * uint32_t(n);
+    }
+    for (int i = 0; i < layerCount; ++i) {
+        const TNeurons& neurons = *Layers->Items(i)->Neurons;
+        for (int j = 0; j < neurons.Count(); ++j) {
+            const TNeurone& neurone = *neurons.Items(j);
+            const uint32_t slot = neuronBase[size_t(i)] + NeuronRecordSize * uint32_t(j);
+            v.PutR(slot + 1, static_cast<float>(neurone.UpperBound));
+            v.PutR(slot + 2, static_cast<float>(neurone.LowerBound));
+            v.PutW(slot, neurone.LevelCount);
+            const int synapses = neurone.Synapses->Count();
+            if (synapses > 0) {
+                v.PutW(slot + 8, synapses);
+                v.PutW(slot + 9, static_cast<int32_t>(cursor));
+                cursor += SynapseRecordSize * uint32_t(synapses);
+            }
+        }
+    }
+    for (int i = 0; i < layerCount; ++i) {
+        const TNeurons& neurons = *Layers->Items(i)->Neurons;
+        for (int j = 0; j < neurons.Count(); ++j) {
+            const int dendrites = neurons.Items(j)->Dendrites->Count();
+            if (dendrites > 0) {
+                const uint32_t slot = neuronBase[size_t(i)] + NeuronRecordSize * uint32_t(j);
+                v.PutW(slot + 6, dendrites);
+                v.PutW(slot + 7, static_cast<int32_t>(cursor));
+                cursor += DendriteRecordSize * uint32_t(dendrites);
+            }
+        }
+    }
+    for (int i = 0; i < layerCount; ++i) {
+        const TNeurons& neurons = *Layers->Items(i)->Neurons;
+        for (int j = 0; j < neurons.Count(); ++j) {
+            const TNeurone& neurone = *neurons.Items(j);
+            const uint32_t slot = neuronBase[size_t(i)] + NeuronRecordSize * uint32_t(j);
+            for (int d = 0; d < neurone.Dendrites->Count(); ++d) {
+                const uint16_t c = SourceLevels(*Layers, *neurone.Dendrites->Items(d));
+                if (c > 0) {
+                    const uint32_t dendrite = v.DendriteAt(slot, uint32_t(d));
+                    v.PutW(dendrite + 3, c);
+                    v.PutW(dendrite + 4, static_cast<int32_t>(cursor));
+                    cursor += IntervalRecordSize * uint32_t(c);
+                }
+            }
+        }
+    }
+    for (int i = 0; i < layerCount; ++i) {
+        const TNeurons& neurons = *Layers->Items(i)->Neurons;
+        for (int j = 0; j < neurons.Count(); ++j) {
+            const TNeurone& neurone = *neurons.Items(j);
+            const uint32_t slot = neuronBase[size_t(i)] + NeuronRecordSize * uint32_t(j);
+            uint32_t synapse = static_cast<uint32_t>(v.W(slot + 9));
+            for (int s = 0; s < neurone.Synapses->Count(); ++s, synapse += SynapseRecordSize) {
+                const TConnect& connect = *neurone.Synapses->Items(s)->Connect;
+                v.PutW(synapse, connect.LayerIndex);
+                v.PutW(synapse + 1, connect.NeuronIndex);
+                v.PutW(synapse + 2, connect.DendriteIndex);
+            }
+            for (int d = 0; d < neurone.Dendrites->Count(); ++d) {
+                const TDendrit& dendrit = *neurone.Dendrites->Items(d);
+                const uint32_t dendrite = v.DendriteAt(slot, uint32_t(d));
+                v.PutW(dendrite, dendrit.Connect->LayerIndex);
+                v.PutW(dendrite + 1, dendrit.Connect->NeuronIndex);
+                const uint16_t c = SourceLevels(*Layers, dendrit);
+                if (c == 0)
+                    continue;
+                const TNeurone& source = *Layers->Items(dendrit.Connect->LayerIndex)
+                                              ->Neurons->Items(dendrit.Connect->NeuronIndex);
+                const double w = (source.UpperBound - source.LowerBound) / c;
+                uint32_t interval = static_cast<uint32_t>(v.W(dendrite + 4));
+                for (uint32_t r = 0; r < c; ++r, interval += IntervalRecordSize)
+                    v.PutR(interval, static_cast<float>(source.LowerBound + w / 2 + r * w));
+            }
+        }
+    }
 }
-uint16_t TNeuralNetwork::IntervalOf(uint16_t, uint16_t, uint16_t, float)
+
+uint16_t TNeuralNetwork::IntervalOf(uint16_t layer, uint16_t neuron, uint16_t dendrite, float x)
 {
-    return 0;
+    const TSlots v = SlotsOf(*Store);
+    const uint32_t slot = DendriteSlot(layer, neuron, dendrite);
+    const int32_t sourceLayer = v.W(slot);
+    const int32_t sourceNeuron = v.W(slot + 1);
+    const uint16_t count = v.W16(slot + 3);
+    if (count == 0 || sourceLayer < 0 || sourceNeuron < 0)
+        return 0;
+    const uint32_t source = v.NeuronAt(uint16_t(sourceLayer), uint16_t(sourceNeuron));
+    return IntervalIndex(x, v.R(source + 2), v.R(source + 1), count);
 }
-uint16_t TNeuralNetwork::CurrentInterval(uint16_t, uint16_t, uint16_t)
+
+uint16_t TNeuralNetwork::CurrentInterval(uint16_t layer, uint16_t neuron, uint16_t dendrite)
 {
-    return 0;
+    return IntervalOf(layer, neuron, dendrite, GetDendriteInput(layer, neuron, dendrite));
 }
-float TNeuralNetwork::WeightFor(uint16_t, uint16_t, uint16_t, float)
+
+float TNeuralNetwork::WeightFor(uint16_t layer, uint16_t neuron, uint16_t dendrite, float x)
 {
-    return 0;
+    const TSlots v = SlotsOf(*Store);
+    uint32_t record;
+    return SelectRecord(v, DendriteSlot(layer, neuron, dendrite), x, record) ? v.R(record + 1) : 0.0f;
 }
-float TNeuralNetwork::Activate(uint16_t, uint16_t)
+
+float TNeuralNetwork::Activate(uint16_t layer, uint16_t neuron)
 {
-    return 0;
+    return ActivateAt(SlotsOf(*Store), NeuronSlot(layer, neuron));
 }
-float TNeuralNetwork::InverseActivate(uint16_t, uint16_t, float)
+
+float TNeuralNetwork::InverseActivate(uint16_t layer, uint16_t neuron, float y)
 {
-    return 0;
+    return InverseActivateAt(SlotsOf(*Store), NeuronSlot(layer, neuron), y);
 }
-void TNeuralNetwork::ComputeNeuron(uint16_t, uint16_t) { }
-void TNeuralNetwork::Propagate() { }
-void TNeuralNetwork::RandomizeWeights() { }
-void TNeuralNetwork::AdjustWeights(uint16_t, uint16_t) { }
-bool TNeuralNetwork::Train(bool)
+
+void TNeuralNetwork::ComputeNeuron(uint16_t layer, uint16_t neuron)
 {
-    return false;
+    ComputeAt(SlotsOf(*Store), NeuronSlot(layer, neuron));
+}
+
+void TNeuralNetwork::Propagate()
+{
+    const uint16_t layerCount = GetLayerCount();
+    const TSlots v = SlotsOf(*Store);
+    for (uint32_t i = 0; i < layerCount; ++i) {
+        const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
+        if (count == 0)
+            continue;
+        uint32_t slot = v.NeuronAt(i, 0);
+        for (uint32_t j = 0; j < count; ++j, slot += NeuronRecordSize) {
+            ComputeAt(v, slot);
+            if (i + 1 < layerCount)
+                v.PutR(slot + 5, v.R(slot + 4));
+        }
+    }
+}
+
+void TNeuralNetwork::RandomizeWeights()
+{
+    const uint16_t layerCount = GetLayerCount();
+    if (layerCount <= 1)
+        return;
+    const TSlots v = SlotsOf(*Store);
+    for (uint32_t i = 1; i < layerCount; ++i) {
+        const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
+        for (uint32_t j = 0; j < count; ++j) {
+            const uint32_t slot = v.NeuronAt(i, j);
+            const uint16_t dendrites = v.W16(slot + 6);
+            if (dendrites == 0)
+                continue;
+            const float lo = InverseActivateAt(v, slot, v.R(slot + 2));
+            const float hi = InverseActivateAt(v, slot, v.R(slot + 1));
+            const double span = double(hi) - double(lo);
+            for (uint32_t d = 0; d < dendrites; ++d) {
+                const uint32_t dendrite = v.DendriteAt(slot, d);
+                const uint16_t intervals = v.W16(dendrite + 3);
+                uint32_t record = static_cast<uint32_t>(v.W(dendrite + 4));
+                for (uint32_t r = 0; r < intervals; ++r, record += IntervalRecordSize) {
+                    if (!IsFree(v, record))
+                        continue;
+                    const double u = random() * (1.0 / 4294967296.0);
+                    v.PutR(record + 1, static_cast<float>((lo + u * span) / dendrites));
+                }
+            }
+        }
+    }
+}
+
+void TNeuralNetwork::AdjustWeights(uint16_t layer, uint16_t neuron)
+{
+    const TSlots v = SlotsOf(*Store);
+    const uint32_t slot = NeuronSlot(layer, neuron);
+    const TCurve curve(v, slot);
+    const double target = curve.PullIn(v.R(slot + 5));
+    const uint16_t dendrites = v.W16(slot + 6);
+    if (dendrites == 0 || curve.Compare(v.R(slot + 4)) == curve.Compare(target))
+        return;
+    const double want = InverseActivateAt(v, slot, static_cast<float>(target));
+    const double delta = want - double(v.R(slot + 10));
+    uint32_t free = 0;
+    for (uint32_t d = 0; d < dendrites; ++d) {
+        const uint32_t dendrite = v.DendriteAt(slot, d);
+        uint32_t record;
+        if (SelectRecord(v, dendrite, v.R(dendrite + 2), record) && IsFree(v, record))
+            ++free;
+    }
+    if (free == 0)
+        return;
+    const double share = delta / free;
+    for (uint32_t d = 0; d < dendrites; ++d) {
+        const uint32_t dendrite = v.DendriteAt(slot, d);
+        uint32_t record;
+        if (SelectRecord(v, dendrite, v.R(dendrite + 2), record) && IsFree(v, record))
+            v.PutR(record + 1, static_cast<float>(double(v.R(record + 1)) + share));
+    }
+}
+
+bool TNeuralNetwork::Train(bool Commit)
+{
+    trainPasses = 0;
+    const uint16_t layerCount = GetLayerCount();
+    if (layerCount <= 1)
+        return false;
+
+    // One flag per neuron of layers 1 and up: a dendrite has a free record at its current interval.
+    std::vector<std::vector<uint8_t>> freeTable(layerCount);
+    std::vector<std::pair<uint16_t, double>> requests;
+    std::vector<uint8_t> requested;
+
+    for (int pass = 0;; ++pass) {
+        bool changed = false;
+        Propagate();
+        ++trainPasses;
+        const TSlots v = SlotsOf(*Store);
+
+        bool anyFree = false;
+        for (uint32_t i = 1; i < layerCount; ++i) {
+            const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
+            freeTable[i].assign(count, 0);
+            for (uint32_t j = 0; j < count; ++j) {
+                const uint32_t slot = v.NeuronAt(i, j);
+                const uint16_t dendrites = v.W16(slot + 6);
+                for (uint32_t d = 0; d < dendrites; ++d) {
+                    const uint32_t dendrite = v.DendriteAt(slot, d);
+                    uint32_t record;
+                    if (SelectRecord(v, dendrite, v.R(dendrite + 2), record) && IsFree(v, record)) {
+                        freeTable[i][j] = 1;
+                        anyFree = true;
+                        break;
+                    }
+                }
+            }
+        }
+        if (!anyFree)
+            return false;
+
+        for (uint32_t i = layerCount - 1u; i >= 1; --i) {
+            const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
+            const uint16_t below = v.W16(HeaderSize + LayerRecordSize * (i - 1));
+            requests.clear();
+            requested.assign(below, 0);
+            for (uint32_t j = 0; j < count; ++j) {
+                const uint32_t slot = v.NeuronAt(i, j);
+                const TCurve curve(v, slot);
+                if (curve.Compare(v.R(slot + 4)) == curve.Compare(curve.PullIn(v.R(slot + 5))))
+                    continue;
+                if (freeTable[i][j]) {
+                    try {
+                        AdjustWeights(uint16_t(i), uint16_t(j));
+                    } catch (const TEngineError&) {
+                        // An arithmetic fault of one neuron does not stop the training of the others.
+                    }
+                    continue;
+                }
+                const uint16_t dendrites = v.W16(slot + 6);
+                if (dendrites == 0)
+                    continue;
+                bool served = false;
+                for (uint32_t d = 0; d < dendrites && !served && !requests.empty(); ++d) {
+                    const uint32_t dendrite = v.DendriteAt(slot, d);
+                    const int32_t sourceNeuron = v.W(dendrite + 1);
+                    served = v.W(dendrite) == int32_t(i - 1) && sourceNeuron >= 0 && sourceNeuron < below
+                        && requested[size_t(sourceNeuron)];
+                }
+                for (uint32_t d = 0; d < dendrites && !served; ++d) {
+                    const uint32_t dendrite = v.DendriteAt(slot, d);
+                    const uint16_t intervals = v.W16(dendrite + 3);
+                    uint32_t record = static_cast<uint32_t>(v.W(dendrite + 4));
+                    for (uint32_t r = 0; r < intervals; ++r, record += IntervalRecordSize) {
+                        if (IsFree(v, record)) {
+                            const uint16_t source = static_cast<uint16_t>(v.W(dendrite + 1));
+                            requests.emplace_back(source, v.R(record));
+                            if (source < below)
+                                requested[source] = 1;
+                            served = true;
+                            break;
+                        }
+                    }
+                }
+                if (!served)
+                    return false;
+                changed = true;
+            }
+            if (below > 0)
+                for (const auto& [n, value] : requests)
+                    SetTarget(uint16_t(i - 1), n, static_cast<float>(value));
+        }
+        if (!changed || pass > 10)
+            break;
+    }
+
+    const uint16_t last = layerCount - 1u;
+    const uint16_t outputs = GetNeuronCount(last);
+    if (outputs == 0)
+        return false;
+    Propagate();
+    const TSlots v = SlotsOf(*Store);
+    for (uint32_t k = 0; k < outputs; ++k) {
+        const uint32_t slot = v.NeuronAt(last, k);
+        const TCurve curve(v, slot);
+        if (curve.Compare(v.R(slot + 4)) != curve.Compare(v.R(slot + 5)))
+            return false;
+    }
+    if (Commit) {
+        for (uint32_t i = 1; i < layerCount; ++i) {
+            const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
+            for (uint32_t j = 0; j < count; ++j) {
+                const uint32_t slot = v.NeuronAt(i, j);
+                const uint16_t dendrites = v.W16(slot + 6);
+                for (uint32_t d = 0; d < dendrites; ++d) {
+                    const uint32_t dendrite = v.DendriteAt(slot, d);
+                    uint32_t record;
+                    if (SelectRecord(v, dendrite, v.R(dendrite + 2), record))
+                        v.PutW(record + 2, static_cast<uint16_t>(v.W16(record + 2) + 1));
+                }
+            }
+        }
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------

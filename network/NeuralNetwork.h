@@ -201,6 +201,8 @@ public:
     static constexpr int IntervalRecordSize = 4;
     // Most training passes of one Train call.
     static constexpr int MaxTrainPasses = 12;
+    // Largest layer that ConnectLayers accepts: connections name neurons with 16-bit signed indexes.
+    static constexpr int MaxLayerNeurons = 32767;
 
     // Seeds the start-weight generator from the clock; creates an empty store.
     TNeuralNetwork();
