@@ -303,3 +303,13 @@ TEST_F(MemoWithFiles, RecogniseChoosesTheMemorisedPersonAmongSeveral)
     EXPECT_EQ(memo.TrainedList, trained);
     EXPECT_EQ(ReadBytes(Here("listname.ini")), names);
 }
+
+TEST_F(MemoWithFiles, APatternThatCannotBeFedRecordsNothing)
+{
+    TMemoProcessor memo;
+    memo.SetUpNetwork();
+    EXPECT_THROW(memo.Memorise("Anna", "/a.bmp", TInputPattern(99, 1.0f)), TAppError);
+    EXPECT_EQ(memo.TrainedList, Repeated("0", SlotCount));
+    EXPECT_EQ(memo.NameList, Repeated("", SlotCount));
+    EXPECT_EQ(ReadBytes(Here("trained.ini")), QByteArray("<absent>"));
+}

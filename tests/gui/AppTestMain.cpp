@@ -1,0 +1,16 @@
+#include "app/MiravaApplication.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+// The window tests run under the program's own application object, so its general error handling is what
+// they see.
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    TMiravaApplication application(argc, argv);
+    TMiravaApplication::setApplicationDisplayName(QStringLiteral("Mirava Smart Memo Processor"));
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "app/MainForm.h"
+#include "app/Messages.h"
+
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <memory>
+
+// A window test: the program's folder and the current directory are fresh temporary folders, message
+// boxes are recorded instead of shown, and modal dialogs are opened without blocking.
+class TWindowTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(appFolder.isValid());
+        ASSERT_TRUE(workFolder.isValid());
+        previousFolder = QDir::currentPath();
+        ASSERT_TRUE(QDir::setCurrent(workFolder.path()));
+        previousHandler = SetMessageHandler([this](const QString& text) { Messages.append(text); });
+        previousRunner = SetDialogRunner([this](QDialog& dialog) {
+            Dialogs.append(dialog.objectName());
+            dialog.show();
+            return 0;
+        });
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        SetMessageHandler(previousHandler);
+        SetDialogRunner(previousRunner);
+        QDir::setCurrent(previousFolder);
+    }
+
+    TMainForm& Start()
+    {
+        form = std::make_unique<TMainForm>(appFolder.path());
+        form->show();
+        return *form;
+    }
+
+    QString App(const QString& name) const { return appFolder.filePath(name); }
+    QString Work(const QString& name) const { return workFolder.filePath(name); }
+
+    void Command(const QString& args)
+    {
+        form->TransparentMoviePlayerControl1MovieCommand("buttoncomand", args);
+    }
+
+    // Shows the listed picture at `index` as a click on it would.
+    void Choose(int index)
+    {
+        form->PicturList->SetSelectedIndex(index);
+        form->PicturList->SelectionChanged();
+    }
+
+    static QByteArray ReadBytes(const QString& path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return "<absent>";
+        return file.readAll();
+    }
+
+    static void WriteBytes(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+
+    // A 100 x 100 picture of one person: stripes of a person-specific width and brightness.
+    static QImage Person(int person)
+    {
+        QImage image(100, 100, QImage::Format_RGB888);
+        for (int y = 0; y < 100; ++y) {
+            for (int x = 0; x < 100; ++x) {
+                const bool stripe = ((x + y * (person % 3)) / (3 + person)) % 2 == 0;
+                const int grey = stripe ? 20 + 45 * person : 250 - 30 * person;
+                image.setPixelColor(x, y, QColor(grey, grey, grey));
+            }
+        }
+        return image;
+    }
+
+    static void SavePerson(int person, const QString& path) { ASSERT_TRUE(Person(person).save(path)); }
+
+    QTemporaryDir appFolder;
+    QTemporaryDir workFolder;
+    std::unique_ptr<TMainForm> form;
+    QStringList Messages;
+    QStringList Dialogs;
+
+private:
+    QString previousFolder;
+    TMessageHandler previousHandler;
+    TDialogRunner previousRunner;
+};
