@@ -8,8 +8,8 @@
 //   mirava-faces [--bmp DIR]... [--jpg DIR]... [--persons N] [--pictures M] [--size S] [--vary KINDS]
 
 #include <QColor>
+#include <QCoreApplication>
 #include <QDir>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -470,7 +470,11 @@ QImage RenderPicture(int personIndex, int picture, int size, const TVariation& v
             line[x] = qRgb(adjust(qRed(line[x])), adjust(qGreen(line[x])), adjust(qBlue(line[x])));
         }
     }
-    return image.convertToFormat(QImage::Format_RGB888);
+    QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    // 96 dots per inch in the files' headers, whatever screen the tool runs beside.
+    rgb.setDotsPerMeterX(3780);
+    rgb.setDotsPerMeterY(3780);
+    return rgb;
 }
 
 int Usage(const char* message)
@@ -526,10 +530,8 @@ bool ParseVariation(const QString& text, TVariation& vary)
 
 int main(int argc, char** argv)
 {
-    // Drawing needs no screen; the build runs this on machines without one.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    // Drawing into a QImage needs no screen and no window system: the build runs this on machines without.
+    QCoreApplication app(argc, argv);
     QStringList bmpDirs, jpgDirs;
     int persons = 20, pictures = DefaultPictures, size = DefaultSize;
     TVariation vary;
