@@ -21,6 +21,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
 
@@ -373,6 +374,9 @@ void TMainForm::SelectFolder(const QString& folder)
     }
     ShellTreeView1->setCurrentIndex(index);
     ShellTreeView1->scrollTo(index);
+    // The tree is laid out and its folders are read after this returns; bring the folder into view then too.
+    QTimer::singleShot(
+        100, ShellTreeView1, [this] { ShellTreeView1->scrollTo(ShellTreeView1->currentIndex()); });
 }
 
 void TMainForm::ShellTreeView1Change()
