@@ -290,6 +290,7 @@ void TMainForm::FormCreate()
     PicturList = new TMyPicturList(this, Panel2);
     PicturList->setObjectName(QStringLiteral("PicturList"));
     PicturList->setGeometry(50, 50, 500, 500);
+    PicturList->SetShowHint(true);
     auto* panel2Layout = new QVBoxLayout(Panel2);
     panel2Layout->setContentsMargins(0, 0, 0, 0);
     panel2Layout->addWidget(PicturList);

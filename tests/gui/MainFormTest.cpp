@@ -86,6 +86,8 @@ TEST_F(MainForm, StartListsTheProgramsFolderWithAllSlotsFree)
     EXPECT_EQ(window.PicturList->Items(0)->FileName(), folder + "a.jpg");
     EXPECT_EQ(window.PicturList->Items(1)->FileName(), folder + "b2.bmp");
     EXPECT_EQ(window.PicturList->Items(2)->FileName(), folder + "b10.bmp");
+    EXPECT_TRUE(window.PicturList->ShowHint());
+    EXPECT_EQ(window.PicturList->Items(0)->Picture->toolTip(), folder + "a.jpg");
     EXPECT_EQ(window.Memo.FirstFreeSlot(), 0);
     EXPECT_EQ(window.Memo.UsedSlotCount(), 0);
     EXPECT_TRUE(window.Memo.Networks.empty());
