@@ -357,6 +357,9 @@ QImage BmpDecode(QIODevice* device, qint64 fileSize, const QString& name, const 
 
 enum class TFileKind { Jpeg, Bmp };
 
+// A JPEG of 100 megapixels at the highest quality stays well below this.
+constexpr qint64 MaxJpegFileBytes = qint64(1) << 30;
+
 TFileKind KindOf(const QString& path)
 {
     const QString fileName = QFileInfo(path).fileName();
@@ -371,18 +374,24 @@ TFileKind KindOf(const QString& path)
 
 QImage LoadFile(const QString& path, const QSize& atLeast)
 {
-    if (KindOf(path) == TFileKind::Jpeg) {
-        TCFile file;
-        OpenFile(file, path, path);
-        TJpegSession session;
-        return JpegDecode(session, file.file, nullptr, path, atLeast);
-    }
+    const TFileKind kind = KindOf(path);
     QFile file(path);
     if (QFileInfo(path).isDir())
         Fail(path, QStringLiteral("it is a folder, not a file"));
     if (!file.open(QIODevice::ReadOnly))
         Fail(path, file.errorString());
-    return BmpDecode(&file, file.size(), path, atLeast);
+    if (kind == TFileKind::Bmp)
+        return BmpDecode(&file, file.size(), path, atLeast);
+    // The whole file in memory lets libjpeg's fast Huffman decoder run without refills.
+    if (file.size() > MaxJpegFileBytes)
+        Fail(path, QStringLiteral("the file is too large (%1 bytes)").arg(file.size()));
+    const QByteArray data = file.readAll();
+    if (data.size() != file.size())
+        Fail(path,
+            file.errorString().isEmpty() ? QStringLiteral("the file could not be read whole")
+                                         : file.errorString());
+    TJpegSession session;
+    return JpegDecode(session, nullptr, &data, path, atLeast);
 }
 
 } // namespace
