@@ -1,0 +1,772 @@
+#include "TransparentMoviePlayerControl.h"
+
+#include "PlayerCodeProvider.h"
+#include "SkinSubsystem.h"
+
+#include <QGuiApplication>
+#include <QMetaMethod>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWheelEvent>
+
+using namespace Mrv;
+
+namespace {
+
+constexpr unsigned Versions3To8 = 0x1F8;
+constexpr unsigned Versions4578 = 0x1B0;
+constexpr unsigned Version5 = 0x020;
+constexpr unsigned Versions78 = 0x180;
+
+// Which player versions have each property, indexed by dispatch id.
+constexpr std::array<unsigned, TTransparentMoviePlayerControl::PropertyCount + 1> PropertyVersions = { 0,
+    Versions3To8, Versions3To8, Versions3To8, Versions3To8, Versions3To8, Versions3To8, Versions3To8,
+    Versions3To8, Versions3To8, Versions3To8, Versions3To8, Versions3To8, Versions3To8, Versions3To8,
+    Versions3To8, Versions3To8, Versions3To8, Versions4578, Version5, Versions78, Versions78, Versions78 };
+
+template <typename T> T* Query(IUnknownBase* unknown, const TGuid& iid)
+{
+    void* object = nullptr;
+    if (!unknown || Failed(unknown->QueryInterface(iid, &object)))
+        return nullptr;
+    return static_cast<T*>(object);
+}
+
+template <typename T> void ReleaseInterface(T*& object)
+{
+    if (object)
+        object->Release();
+    object = nullptr;
+}
+
+std::uintptr_t KeyState(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifiers)
+{
+    std::uintptr_t state = 0;
+    if (buttons & Qt::LeftButton)
+        state |= 0x01;
+    if (buttons & Qt::RightButton)
+        state |= 0x02;
+    if (modifiers & Qt::ShiftModifier)
+        state |= 0x04;
+    if (modifiers & Qt::ControlModifier)
+        state |= 0x08;
+    if (buttons & Qt::MiddleButton)
+        state |= 0x10;
+    return state;
+}
+
+} // namespace
+
+// The host's side of the seam: client site, windowless in-place site, control site, container and event sink.
+// Its lifetime is the control's; the reference count is kept only because the interfaces have one.
+class TTransparentMoviePlayerControl::TSite final : public IOleClientSite,
+                                                    public IOleInPlaceSiteWindowless,
+                                                    public IOleControlSite,
+                                                    public IOleContainer,
+                                                    public IEventSink
+{
+public:
+    explicit TSite(TTransparentMoviePlayerControl* control)
+        : control(control)
+    { }
+
+    HResult QueryInterface(const TGuid& iid, void** object) override
+    {
+        if (!object)
+            return ResultPointer;
+        *object = nullptr;
+        if (iid == IidUnknown || iid == IidClientSite)
+            *object = static_cast<IOleClientSite*>(this);
+        else if (iid == IidInPlaceSiteWindowless)
+            *object = static_cast<IOleInPlaceSiteWindowless*>(this);
+        else if (iid == IidControlSite)
+            *object = static_cast<IOleControlSite*>(this);
+        else if (iid == IidContainer)
+            *object = static_cast<IOleContainer*>(this);
+        else if (iid == IidEventSink)
+            *object = static_cast<IEventSink*>(this);
+        if (!*object)
+            return ResultNoInterface;
+        AddRef();
+        return ResultOk;
+    }
+    std::uint32_t AddRef() override { return ++refCount; }
+    std::uint32_t Release() override { return refCount > 0 ? --refCount : 0; }
+
+    // IOleClientSite
+    HResult GetContainer(IUnknownBase** container) override
+    {
+        if (!container)
+            return ResultPointer;
+        *container = static_cast<IOleContainer*>(this);
+        AddRef();
+        return ResultOk;
+    }
+    HResult ShowObject() override
+    {
+        control->update();
+        return ResultOk;
+    }
+
+    // IOleInPlaceSiteWindowless
+    HResult GetWindow(QWidget** window) override
+    {
+        if (!window)
+            return ResultPointer;
+        *window = control->parentWidget();
+        return ResultOk;
+    }
+    HResult CanInPlaceActivate() override { return ResultOk; }
+    HResult CanWindowlessActivate() override { return ResultOk; }
+    HResult OnInPlaceActivate() override
+    {
+        control->inPlaceActive = true;
+        control->windowless = false;
+        ReleaseInterface(control->windowlessObject);
+        ReleaseInterface(control->inPlaceObject);
+        control->inPlaceObject = Query<IOleInPlaceObject>(control->playerUnknown, IidInPlaceObject);
+        return ResultOk;
+    }
+    HResult OnInPlaceActivateEx(bool* noRedraw, std::uint32_t flags) override
+    {
+        if (noRedraw)
+            *noRedraw = false;
+        control->inPlaceActive = true;
+        ReleaseInterface(control->windowlessObject);
+        ReleaseInterface(control->inPlaceObject);
+        control->windowless = (flags & ActivateWindowless) != 0;
+        if (control->windowless) {
+            control->windowlessObject
+                = Query<IOleInPlaceObjectWindowless>(control->playerUnknown, IidInPlaceObjectWindowless);
+            if (control->windowlessObject) {
+                control->windowlessObject->AddRef();
+                control->inPlaceObject = control->windowlessObject;
+            } else {
+                control->windowless = false;
+            }
+        }
+        if (!control->inPlaceObject)
+            control->inPlaceObject = Query<IOleInPlaceObject>(control->playerUnknown, IidInPlaceObject);
+        control->UpdateObjectRects();
+        return ResultOk;
+    }
+    HResult OnUIActivate() override
+    {
+        control->uiActive = true;
+        return ResultOk;
+    }
+    HResult OnUIDeactivate(bool) override
+    {
+        control->uiActive = false;
+        return ResultOk;
+    }
+    HResult OnInPlaceDeactivate() override
+    {
+        control->inPlaceActive = false;
+        control->windowless = false;
+        ReleaseInterface(control->windowlessObject);
+        ReleaseInterface(control->inPlaceObject);
+        return ResultOk;
+    }
+    HResult OnInPlaceDeactivateEx(bool) override { return OnInPlaceDeactivate(); }
+    HResult RequestUIActivate() override { return ResultOk; }
+    // Qt grabs the mouse for the widget that took a press until the release, which is the capture asked for.
+    HResult GetCapture() override { return control->captured ? ResultOk : ResultFalse; }
+    HResult SetCapture(bool capture) override
+    {
+        control->captured = capture;
+        return ResultOk;
+    }
+    HResult GetFocus() override { return control->focused ? ResultOk : ResultFalse; }
+    HResult SetFocus(bool focus) override
+    {
+        control->focused = focus;
+        return ResultOk;
+    }
+    // The player draws only while the host paints, over the background the parent painted; so drawing
+    // surfaces are not handed out.
+    HResult GetDC(const QRect*, std::uint32_t, QPainter** painter) override
+    {
+        if (painter)
+            *painter = nullptr;
+        return control->dcAvailable ? ResultNotImpl : ResultFail;
+    }
+    HResult ReleaseDC(QPainter*) override
+    {
+        control->dcAvailable = true;
+        return ResultOk;
+    }
+    HResult InvalidateRect(const QRect* rect, bool) override
+    {
+        if (QWidget* parent = control->parentWidget()) {
+            if (rect)
+                parent->update(*rect);
+            else
+                parent->update();
+        }
+        return ResultOk;
+    }
+    HResult InvalidateRgn(const QRegion* region, bool) override
+    {
+        if (QWidget* parent = control->parentWidget()) {
+            if (region)
+                parent->update(*region);
+            else
+                parent->update();
+        }
+        return ResultOk;
+    }
+    HResult ScrollRect(int, int, const QRect&, const QRect&) override { return ResultOk; }
+    HResult AdjustRect(QRect*) override { return ResultOk; }
+    HResult OnDefWindowMessage(std::uint32_t, std::uintptr_t, std::intptr_t, std::intptr_t* result) override
+    {
+        if (result)
+            *result = 0;
+        return ResultOk;
+    }
+    HResult SetCursor(int cursorShape) override
+    {
+        control->setCursor(static_cast<Qt::CursorShape>(cursorShape));
+        return ResultOk;
+    }
+
+    // IOleControlSite
+    HResult OnControlInfoChanged() override { return ResultOk; }
+    HResult LockInPlaceActive(bool) override { return ResultOk; }
+    HResult GetExtendedControl(IUnknownBase** object) override
+    {
+        if (!object)
+            return ResultPointer;
+        *object = control->playerUnknown;
+        if (!*object)
+            return ResultFail;
+        (*object)->AddRef();
+        return ResultOk;
+    }
+    HResult OnFocus(bool gotFocus) override
+    {
+        control->focused = gotFocus;
+        return ResultOk;
+    }
+
+    // IOleContainer
+    HResult LockContainer(bool lock) override
+    {
+        control->containerLocked = lock;
+        return ResultOk;
+    }
+
+    // IEventSink: the arguments arrive last first.
+    HResult Invoke(int dispId, const QVariantList& args) override
+    {
+        switch (dispId) {
+        case DispIdReadyStateChange:
+            emit control->OnReadyStateChange(args.value(0).toInt());
+            return ResultOk;
+        case DispIdMovieCommand:
+            emit control->OnMovieCommand(args.value(1).toString(), args.value(0).toString());
+            return ResultOk;
+        case DispIdExternalCall:
+            emit control->OnExternalCall(args.value(0).toString());
+            return ResultOk;
+        case DispIdProgress:
+            emit control->OnProgress(args.value(0).toInt());
+            return ResultOk;
+        default:
+            return ResultMemberNotFound;
+        }
+    }
+
+private:
+    TTransparentMoviePlayerControl* control;
+    std::uint32_t refCount = 0;
+};
+
+// --- life --------------------------------------------------------------------------------------------------
+
+TTransparentMoviePlayerControl::TTransparentMoviePlayerControl(QWidget* parent)
+    : QWidget(parent)
+    , site(std::make_unique<TSite>(this))
+{
+    TSkinSubsystem::Start();
+    // The values a main window gives its skin control; they reach the player when it is created.
+    auto initial = [this](TMovieProperty property, const QVariant& value, bool isStored) {
+        cache[static_cast<int>(property)] = value;
+        stored[static_cast<int>(property)] = isStored;
+    };
+    for (int i = 1; i <= PropertyCount; ++i)
+        initial(static_cast<TMovieProperty>(i), QString(), false);
+    initial(TMovieProperty::FrameNum, -1, true);
+    initial(TMovieProperty::Playing, false, true);
+    initial(TMovieProperty::Quality, 1, true);
+    initial(TMovieProperty::ScaleMode, 0, true);
+    initial(TMovieProperty::AlignMode, 0, true);
+    initial(TMovieProperty::BackgroundColor, -1, true);
+    initial(TMovieProperty::Loop, true, true);
+    initial(TMovieProperty::WindowMode, QStringLiteral("Transparent"), true);
+    initial(TMovieProperty::Menu, true, true);
+    initial(TMovieProperty::Scale, QStringLiteral("ShowAll"), true);
+    initial(TMovieProperty::DeviceFont, false, true);
+    initial(TMovieProperty::EmbedMovie, false, true);
+    initial(TMovieProperty::QualityName, QStringLiteral("High"), true);
+
+    setGeometry(0, 0, 100, 100);
+    setMouseTracking(true);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setAutoFillBackground(false);
+    if (parent) {
+        hadParent = true;
+        CreatePlayer();
+    }
+}
+
+TTransparentMoviePlayerControl::~TTransparentMoviePlayerControl()
+{
+    if (makeParentTransparent)
+        SetMakeParentTransparent(false);
+    TSkinSubsystem::ContentManager()->ForgetControl(this);
+    DetachPlayer();
+    TSkinSubsystem::Stop();
+}
+
+bool TTransparentMoviePlayerControl::event(QEvent* event)
+{
+    if (event->type() == QEvent::ParentChange) {
+        const bool hasParent = parentWidget() != nullptr;
+        if (hasParent && !hadParent && !playerUnknown)
+            CreatePlayer();
+        else if (hasParent && playerUnknown && oleObject && !inPlaceActive)
+            oleObject->DoVerb(VerbInPlaceActivate, site.get(), 0, parentWidget(), geometry());
+        hadParent = hasParent;
+        UpdateObjectRects();
+    }
+    return QWidget::event(event);
+}
+
+void TTransparentMoviePlayerControl::CreatePlayer()
+{
+    TPlayerCodeProvider* provider = TSkinSubsystem::PlayerCodeProvider();
+    if (!provider)
+        return;
+    void* object = nullptr;
+    provider->CreatePlayer(IidUnknown, &object);
+    if (!object)
+        return;
+    auto* unknown = static_cast<IUnknownBase*>(object);
+    player = Query<IMoviePlayer>(unknown, IidMoviePlayer);
+    if (player)
+        player->PutProperty(TMovieProperty::WindowMode, QStringLiteral("Transparent"));
+    AttachPlayer(unknown);
+    unknown->Release(); // AttachPlayer keeps its own reference
+    // The stored values follow, in the order of the property table.
+    for (int i = 1; i <= PropertyCount; ++i)
+        if (stored[i])
+            SetProperty(static_cast<TMovieProperty>(i), cache[i]);
+}
+
+QSize TTransparentMoviePlayerControl::Himetric() const
+{
+    return QSize(width() * 2540 / std::max(1, logicalDpiX()), height() * 2540 / std::max(1, logicalDpiY()));
+}
+
+void TTransparentMoviePlayerControl::AttachPlayer(IUnknownBase* unknown)
+{
+    unknown->AddRef();
+    playerUnknown = unknown;
+    oleObject = Query<IOleObject>(unknown, IidOleObject);
+    if (!oleObject)
+        return;
+    oleObject->SetClientSite(site.get());
+    viewObject = Query<IViewObject>(unknown, IidViewObject);
+    viewObjectEx = Query<IViewObjectEx>(unknown, IidViewObjectEx);
+    oleObject->SetExtent(AspectContent, Himetric());
+    oleObject->DoVerb(VerbInPlaceActivate, site.get(), 0, parentWidget(), geometry());
+    if (QWidget* parent = parentWidget())
+        parent->update();
+    if (auto* withSite = Query<IObjectWithSite>(unknown, IidObjectWithSite)) {
+        withSite->SetSite(static_cast<IOleClientSite*>(site.get()));
+        withSite->Release();
+    }
+    auto* container = Query<IConnectionPointContainer>(unknown, IidConnectionPointContainer);
+    if (!container)
+        return;
+    const HResult found = container->FindConnectionPoint(DiidMoviePlayerEvents, &connectionPoint);
+    container->Release();
+    if (Failed(found) || !connectionPoint)
+        return;
+    if (Succeeded(connectionPoint->Advise(static_cast<IEventSink*>(site.get()), &cookie)))
+        connected = true;
+}
+
+void TTransparentMoviePlayerControl::DetachPlayer()
+{
+    if (viewObject)
+        viewObject->SetAdvise(AspectContent, 0, nullptr);
+    if (connected && connectionPoint)
+        connectionPoint->Unadvise(cookie);
+    connected = false;
+    ReleaseInterface(connectionPoint);
+    if (oleObject) {
+        oleObject->Close(0);
+        oleObject->SetClientSite(nullptr);
+    }
+    ReleaseInterface(windowlessObject);
+    ReleaseInterface(inPlaceObject);
+    ReleaseInterface(viewObjectEx);
+    ReleaseInterface(viewObject);
+    ReleaseInterface(oleObject);
+    ReleaseInterface(player);
+    ReleaseInterface(playerUnknown);
+    inPlaceActive = windowless = false;
+}
+
+// --- properties and operations -----------------------------------------------------------------------------
+
+int TTransparentMoviePlayerControl::PlayerVersion() const
+{
+    if (!player)
+        return -1;
+    std::int32_t version = 0;
+    if (Failed(player->EngineVersion(&version)))
+        return 0;
+    return std::min((static_cast<std::uint32_t>(version) >> 16) & 0xFF, 8u);
+}
+
+bool TTransparentMoviePlayerControl::PropertyOnPlayer(TMovieProperty property) const
+{
+    const int version = PlayerVersion();
+    const int index = static_cast<int>(property);
+    return version >= 0 && index >= 1 && index <= PropertyCount && (PropertyVersions[index] >> version & 1u);
+}
+
+QVariant TTransparentMoviePlayerControl::Property(TMovieProperty property) const
+{
+    const int index = static_cast<int>(property);
+    if (index < 1 || index > PropertyCount)
+        return {};
+    if (PropertyOnPlayer(property)) {
+        QVariant value;
+        if (Succeeded(player->GetProperty(property, &value)))
+            return value;
+    }
+    return cache[index];
+}
+
+void TTransparentMoviePlayerControl::SetProperty(TMovieProperty property, const QVariant& value)
+{
+    const int index = static_cast<int>(property);
+    if (index < 1 || index > PropertyCount)
+        return;
+    cache[index] = value;
+    stored[index] = true;
+    if (PropertyOnPlayer(property))
+        player->PutProperty(property, value); // a failure keeps the cached value and is dropped
+}
+
+void TTransparentMoviePlayerControl::LoadMovie(int layer, const QString& urlOrPath)
+{
+    if (PlayerVersion() > 2)
+        player->LoadMovie(layer, urlOrPath);
+}
+
+void TTransparentMoviePlayerControl::LoadMovieFromStream(int layer, QIODevice& stream)
+{
+    TSkinSubsystem::ContentManager()->LoadMovieFromStream(this, layer, stream);
+}
+
+std::unique_ptr<QIODevice> TTransparentMoviePlayerControl::LoadMovieUsingStream(int layer)
+{
+    return TSkinSubsystem::ContentManager()->LoadMovieUsingStream(this, layer);
+}
+
+void TTransparentMoviePlayerControl::Play()
+{
+    if (PlayerVersion() >= 3)
+        player->Play();
+}
+
+void TTransparentMoviePlayerControl::Stop()
+{
+    if (PlayerVersion() >= 3)
+        player->Stop();
+}
+
+void TTransparentMoviePlayerControl::Rewind()
+{
+    if (PlayerVersion() >= 3)
+        player->Rewind();
+}
+
+void TTransparentMoviePlayerControl::GotoFrame(int frame)
+{
+    if (PlayerVersion() >= 3)
+        player->GotoFrame(frame);
+}
+
+int TTransparentMoviePlayerControl::CurrentFrame() const
+{
+    int frame = 0;
+    if (PlayerVersion() >= 3)
+        player->CurrentFrame(&frame);
+    return frame;
+}
+
+bool TTransparentMoviePlayerControl::IsPlaying() const
+{
+    bool playing = true;
+    if (PlayerVersion() >= 3)
+        player->IsPlaying(&playing);
+    return playing;
+}
+
+int TTransparentMoviePlayerControl::PercentLoaded() const
+{
+    int percent = 0;
+    if (PlayerVersion() >= 3)
+        player->PercentLoaded(&percent);
+    return percent;
+}
+
+bool TTransparentMoviePlayerControl::FrameLoaded(int frame) const
+{
+    bool loaded = true;
+    if (PlayerVersion() >= 3)
+        player->FrameLoaded(frame, &loaded);
+    return loaded;
+}
+
+int TTransparentMoviePlayerControl::ReadyState() const
+{
+    int state = 0;
+    if (PlayerVersion() >= 3)
+        player->ReadyState(&state);
+    return state;
+}
+
+int TTransparentMoviePlayerControl::TotalFrames() const
+{
+    int frames = 0;
+    if (PlayerVersion() >= 3)
+        player->TotalFrames(&frames);
+    return frames;
+}
+
+void TTransparentMoviePlayerControl::SetVariable(const QString& name, const QString& value)
+{
+    if (PlayerVersion() >= 4)
+        player->SetVariable(name, value);
+}
+
+QString TTransparentMoviePlayerControl::GetVariable(const QString& name) const
+{
+    QString value;
+    if (PlayerVersion() >= 4)
+        player->GetVariable(name, &value);
+    return value;
+}
+
+QString TTransparentMoviePlayerControl::CallFunction(const QString& request)
+{
+    QString response;
+    if (PlayerVersion() >= 8)
+        player->CallFunction(request, &response);
+    return response;
+}
+
+void TTransparentMoviePlayerControl::SetReturnValue(const QString& value)
+{
+    if (PlayerVersion() >= 8)
+        player->SetReturnValue(value);
+}
+
+HResult TTransparentMoviePlayerControl::RequestResource(const QString& path, QIODevice& stream)
+{
+    if (!isSignalConnected(QMetaMethod::fromSignal(&TTransparentMoviePlayerControl::OnLoadExternalResource)))
+        return ResultFalse;
+    emit OnLoadExternalResource(path, &stream);
+    return ResultOk;
+}
+
+HResult TTransparentMoviePlayerControl::RequestResourceEx(const QString& path, QIODevice& stream, bool)
+{
+    return RequestResource(path, stream);
+}
+
+// --- layered parent ----------------------------------------------------------------------------------------
+
+void TTransparentMoviePlayerControl::SetMakeParentTransparent(bool value)
+{
+    if (value == makeParentTransparent)
+        return;
+    if (value) {
+        TPlayerCodeProvider* provider = TSkinSubsystem::PlayerCodeProvider();
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        const QString platform = QGuiApplication::platformName();
+        const bool composes
+            = platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
+        if (!provider || (provider->Version() >> 24) < 3 || !screen || screen->depth() < 16 || !composes
+            || !parentWidget())
+            return;
+        QWidget* top = window();
+        layered.window = top;
+        layered.flags = top->windowFlags();
+        layered.translucent = top->testAttribute(Qt::WA_TranslucentBackground);
+        layered.bounds = geometry();
+        const bool wasVisible = top->isVisible();
+        top->setAttribute(Qt::WA_TranslucentBackground, true);
+        top->setWindowFlag(Qt::FramelessWindowHint, true);
+        if (wasVisible)
+            top->show();
+        setGeometry(parentWidget()->rect());
+        parentWidget()->installEventFilter(this);
+    } else {
+        if (parentWidget())
+            parentWidget()->removeEventFilter(this);
+        if (QWidget* top = layered.window) {
+            const bool wasVisible = top->isVisible();
+            top->setWindowFlags(layered.flags);
+            top->setAttribute(Qt::WA_TranslucentBackground, layered.translucent);
+            if (wasVisible)
+                top->show();
+        }
+        setGeometry(layered.bounds);
+        layered = {};
+    }
+    makeParentTransparent = value;
+}
+
+bool TTransparentMoviePlayerControl::eventFilter(QObject* watched, QEvent* event)
+{
+    if (makeParentTransparent && watched == parentWidget() && event->type() == QEvent::Resize)
+        setGeometry(parentWidget()->rect());
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- painting, input and geometry --------------------------------------------------------------------------
+
+void TTransparentMoviePlayerControl::paintEvent(QPaintEvent*)
+{
+    if (!viewObject || !windowless || painting)
+        return;
+    painting = true;
+    QPainter painter(this);
+    emit OnDrawBackground(&painter);
+    viewObject->Draw(AspectContent, -1, &painter, rect(), rect());
+    painting = false;
+}
+
+bool TTransparentMoviePlayerControl::HitTest(const QPoint& local) const
+{
+    if (!viewObjectEx)
+        return false;
+    int hit = HitResultOutside;
+    const HResult result
+        = viewObjectEx->QueryHitPoint(AspectContent, geometry(), mapToParent(local), 0, &hit);
+    return Succeeded(result) && hit == HitResultHit;
+}
+
+bool TTransparentMoviePlayerControl::Forward(std::uint32_t msg, std::uintptr_t wParam, const QPoint& local)
+{
+    if (!windowlessObject)
+        return false;
+    const QPoint inParent = mapToParent(local);
+    std::intptr_t result = 0;
+    windowlessObject->OnWindowMessage(msg, wParam, PackPoint(inParent.x(), inParent.y()), &result);
+    // The player may have gone away while it ran the command.
+    if (windowlessObject)
+        windowlessObject->OnWindowMessage(MsgSetCursor, wParam,
+            static_cast<std::intptr_t>((static_cast<std::uintptr_t>(msg) << 16) | HitTestClient), &result);
+    return true;
+}
+
+void TTransparentMoviePlayerControl::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (!HitTest(pos)) {
+        event->ignore(); // transparent here: the press belongs to what lies beneath
+        return;
+    }
+    event->accept();
+    if (event->button() == Qt::RightButton && !standartMenu)
+        return;
+    const std::uint32_t msg = event->button() == Qt::LeftButton ? MsgLeftButtonDown
+        : event->button() == Qt::RightButton                    ? MsgRightButtonDown
+                                                                : 0x0207;
+    Forward(msg, KeyState(event->buttons(), event->modifiers()), pos);
+}
+
+void TTransparentMoviePlayerControl::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (!HitTest(pos)) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (event->button() == Qt::RightButton && !standartMenu)
+        return;
+    const std::uint32_t msg = event->button() == Qt::LeftButton ? MsgLeftButtonDoubleClick
+        : event->button() == Qt::RightButton                    ? 0x0206
+                                                                : 0x0209;
+    Forward(msg, KeyState(event->buttons(), event->modifiers()), pos);
+}
+
+void TTransparentMoviePlayerControl::mouseReleaseEvent(QMouseEvent* event)
+{
+    event->accept();
+    const std::uint32_t msg = event->button() == Qt::LeftButton ? MsgLeftButtonUp
+        : event->button() == Qt::RightButton                    ? MsgRightButtonUp
+                                                                : 0x0208;
+    Forward(msg, KeyState(event->buttons(), event->modifiers()), event->position().toPoint());
+}
+
+void TTransparentMoviePlayerControl::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    // The player always hears of moves, so that a button it shows lit goes dark when the pointer leaves.
+    Forward(MsgMouseMove, KeyState(event->buttons(), event->modifiers()), pos);
+    if (event->buttons() != Qt::NoButton || HitTest(pos))
+        event->accept();
+    else
+        event->ignore();
+}
+
+void TTransparentMoviePlayerControl::wheelEvent(QWheelEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (!HitTest(pos)) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    const auto delta = static_cast<std::uint16_t>(static_cast<std::int16_t>(event->angleDelta().y()));
+    Forward(MsgMouseWheel,
+        (static_cast<std::uintptr_t>(delta) << 16) | KeyState(event->buttons(), event->modifiers()), pos);
+}
+
+void TTransparentMoviePlayerControl::leaveEvent(QEvent* event)
+{
+    Forward(MsgMouseLeave, 0, QPoint(-1, -1));
+    QWidget::leaveEvent(event);
+}
+
+void TTransparentMoviePlayerControl::UpdateObjectRects()
+{
+    if (oleObject)
+        oleObject->SetExtent(AspectContent, Himetric());
+    if (inPlaceObject)
+        inPlaceObject->SetObjectRects(geometry(), geometry());
+}
+
+void TTransparentMoviePlayerControl::moveEvent(QMoveEvent* event)
+{
+    UpdateObjectRects();
+    QWidget::moveEvent(event);
+}
+
+void TTransparentMoviePlayerControl::resizeEvent(QResizeEvent* event)
+{
+    UpdateObjectRects();
+    QWidget::resizeEvent(event);
+}
