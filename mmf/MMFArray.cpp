@@ -67,8 +67,41 @@ bool TMMFSystem::Reserve(int fd, uint64_t size)
 
 void* TMMFSystem::Map(int fd, uint64_t size)
 {
-    void* address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-    return address == MAP_FAILED ? nullptr : address;
+    // The view starts on a 2 MB boundary and asks for large pages where the kernel can map
+    // file pages that way: the network's scattered reads then need far fewer page walks.
+    // Where it cannot, the view is an ordinary shared mapping.
+    constexpr uint64_t LargePage = uint64_t(2) << 20;
+    void* address = MAP_FAILED;
+    if (size >= LargePage) {
+        void* reserved = ::mmap(
+            nullptr, size + LargePage, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (reserved != MAP_FAILED) {
+            const auto start = reinterpret_cast<uintptr_t>(reserved);
+            const uintptr_t aligned = (start + LargePage - 1) & ~(LargePage - 1);
+            address = ::mmap(reinterpret_cast<void*>(aligned), size, PROT_READ | PROT_WRITE,
+                MAP_SHARED | MAP_FIXED, fd, 0);
+            // Give back the parts of the reservation around the view (or all of it on failure).
+            if (address == MAP_FAILED) {
+                ::munmap(reserved, size + LargePage);
+            } else {
+                if (aligned > start)
+                    ::munmap(reserved, aligned - start);
+                const uintptr_t end = aligned + size;
+                const uintptr_t reservedEnd = start + size + LargePage;
+                const uintptr_t pageEnd = (end + 4095) & ~uintptr_t(4095);
+                if (reservedEnd > pageEnd)
+                    ::munmap(reinterpret_cast<void*>(pageEnd), reservedEnd - pageEnd);
+                ::madvise(address, size, MADV_HUGEPAGE);
+            }
+        }
+    }
+    if (address == MAP_FAILED)
+        address = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (address == MAP_FAILED)
+        return nullptr;
+    // Fault the whole view in now rather than page by page during the first computations.
+    ::madvise(address, size, MADV_POPULATE_WRITE);
+    return address;
 }
 
 void TMMFSystem::Unmap(void* address, uint64_t size)

@@ -139,7 +139,7 @@ TSlots SlotsOf(TMMFArray& store)
 }
 
 // Interval of x in a range lo..hi cut into n intervals; values outside go to the end intervals.
-uint16_t IntervalIndex(double x, double lo, double hi, uint16_t n)
+[[gnu::always_inline]] inline uint16_t IntervalIndex(double x, double lo, double hi, uint16_t n)
 {
     if (n == 0 || !(x >= lo))
         return 0;
@@ -151,7 +151,8 @@ uint16_t IntervalIndex(double x, double lo, double hi, uint16_t n)
 
 // The interval of the dendrite's table that holds x, or false when the dendrite has no table
 // (no source or a source without levels), in which case it contributes nothing.
-bool SelectRecord(const TSlots& v, uint32_t dendriteSlot, double x, uint32_t& record)
+[[gnu::always_inline]] inline bool SelectRecord(
+    const TSlots& v, uint32_t dendriteSlot, double x, uint32_t& record)
 {
     const int32_t sourceLayer = v.W(dendriteSlot);
     const int32_t sourceNeuron = v.W(dendriteSlot + 1);
@@ -163,6 +164,35 @@ bool SelectRecord(const TSlots& v, uint32_t dendriteSlot, double x, uint32_t& re
     const uint16_t r = IntervalIndex(x, v.R(source + 2), v.R(source + 1), count);
     record = static_cast<uint32_t>(v.W(dendriteSlot + 4)) + TNeuralNetwork::IntervalRecordSize * uint32_t(r);
     return true;
+}
+
+// Calls visit(d, dendriteSlot, record, hasRecord) for every dendrite of a neuron in order, with
+// the record its current input selects. Records are looked up a fixed distance ahead and
+// fetched into the cache early, so that the misses on the scattered interval tables overlap.
+template <class TVisit>
+void ForSelectedRecords(const TSlots& v, uint32_t neuronSlot, uint32_t dendrites, TVisit&& visit)
+{
+    constexpr uint32_t Ahead = 64; // a power of two
+    constexpr uint32_t None = 0xFFFFFFFFu;
+    uint32_t ring[Ahead];
+    const uint32_t first = static_cast<uint32_t>(v.W(neuronSlot + 7));
+    auto lookUp = [&](uint32_t d) {
+        const uint32_t dendrite = first + TNeuralNetwork::DendriteRecordSize * d;
+        uint32_t record;
+        if (!SelectRecord(v, dendrite, v.R(dendrite + 2), record))
+            return None;
+        __builtin_prefetch(v.s + record + 1);
+        return record;
+    };
+    const uint32_t primed = std::min(Ahead, dendrites);
+    for (uint32_t d = 0; d < primed; ++d)
+        ring[d] = lookUp(d);
+    for (uint32_t d = 0; d < dendrites; ++d) {
+        const uint32_t record = ring[d & (Ahead - 1)];
+        if (d + Ahead < dendrites)
+            ring[d & (Ahead - 1)] = lookUp(d + Ahead);
+        visit(d, first + TNeuralNetwork::DendriteRecordSize * d, record, record != None);
+    }
 }
 
 bool IsFree(const TSlots& v, uint32_t record)
@@ -232,12 +262,10 @@ float ActivateAt(const TSlots& v, uint32_t neuronSlot)
     }
     const TCurve curve(v, neuronSlot);
     const double k = curve.Steepness();
-    uint32_t dendrite = static_cast<uint32_t>(v.W(neuronSlot + 7));
-    for (uint32_t d = 0; d < dendrites; ++d, dendrite += TNeuralNetwork::DendriteRecordSize) {
-        uint32_t record;
-        if (SelectRecord(v, dendrite, v.R(dendrite + 2), record))
+    ForSelectedRecords(v, neuronSlot, dendrites, [&](uint32_t, uint32_t, uint32_t record, bool hasRecord) {
+        if (hasRecord)
             sum += v.R(record + 1);
-    }
+    });
     const double out = curve.a + curve.range / (1.0 + std::exp(-k * (sum - TNeuralNetwork::SigmoidCentre)));
     if (std::isnan(out))
         ThrowInvalidOperation();
@@ -549,21 +577,15 @@ void TNeuralNetwork::AdjustWeights(uint16_t layer, uint16_t neuron)
     const double want = InverseActivateAt(v, slot, static_cast<float>(target));
     const double delta = want - double(v.R(slot + 10));
     uint32_t free = 0;
-    for (uint32_t d = 0; d < dendrites; ++d) {
-        const uint32_t dendrite = v.DendriteAt(slot, d);
-        uint32_t record;
-        if (SelectRecord(v, dendrite, v.R(dendrite + 2), record) && IsFree(v, record))
-            ++free;
-    }
+    ForSelectedRecords(v, slot, dendrites,
+        [&](uint32_t, uint32_t, uint32_t record, bool hasRecord) { free += hasRecord && IsFree(v, record); });
     if (free == 0)
         return;
     const double share = delta / free;
-    for (uint32_t d = 0; d < dendrites; ++d) {
-        const uint32_t dendrite = v.DendriteAt(slot, d);
-        uint32_t record;
-        if (SelectRecord(v, dendrite, v.R(dendrite + 2), record) && IsFree(v, record))
+    ForSelectedRecords(v, slot, dendrites, [&](uint32_t, uint32_t, uint32_t record, bool hasRecord) {
+        if (hasRecord && IsFree(v, record))
             v.PutR(record + 1, static_cast<float>(double(v.R(record + 1)) + share));
-    }
+    });
 }
 
 bool TNeuralNetwork::Train(bool Commit)
@@ -677,13 +699,11 @@ bool TNeuralNetwork::Train(bool Commit)
             const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
             for (uint32_t j = 0; j < count; ++j) {
                 const uint32_t slot = v.NeuronAt(i, j);
-                const uint16_t dendrites = v.W16(slot + 6);
-                for (uint32_t d = 0; d < dendrites; ++d) {
-                    const uint32_t dendrite = v.DendriteAt(slot, d);
-                    uint32_t record;
-                    if (SelectRecord(v, dendrite, v.R(dendrite + 2), record))
-                        v.PutW(record + 2, static_cast<uint16_t>(v.W16(record + 2) + 1));
-                }
+                ForSelectedRecords(
+                    v, slot, v.W16(slot + 6), [&](uint32_t, uint32_t, uint32_t record, bool hasRecord) {
+                        if (hasRecord)
+                            v.PutW(record + 2, static_cast<uint16_t>(v.W16(record + 2) + 1));
+                    });
             }
         }
     }
