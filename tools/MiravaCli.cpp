@@ -22,9 +22,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <map>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 #include <vector>
 
@@ -52,6 +55,41 @@ int UsageError(const QString& message)
 {
     std::fprintf(stderr, "mirava-cli: %s\n%s", qPrintable(message), UsageText);
     return ExitUsage;
+}
+
+// Ctrl+C, a hang-up or a termination request during eval: the loops stop at the next picture and the
+// network is destroyed normally, so that its temporary store file does not stay behind.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void OnStopSignal(int signal)
+{
+    stopSignal = signal;
+}
+
+struct TStopped
+{
+    int signal;
+};
+
+// Catches the stop signals, and unblocks them in case the parent started the tool with them blocked.
+void WatchStopSignals()
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    struct sigaction action = {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int signal : { SIGINT, SIGTERM, SIGHUP }) {
+        sigaction(signal, &action, nullptr);
+        sigaddset(&stopSignals, signal);
+    }
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
+}
+
+void StopWhenAsked()
+{
+    if (stopSignal != 0)
+        throw TStopped { int(stopSignal) };
 }
 
 // Failures that end the command; the message is shown as it is.
@@ -203,6 +241,7 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
     processor.SaveSlotFilesOnMemorise = false;
     std::fprintf(stderr, "mirava-cli: setting up the network\n");
     const auto setUpStart = TClock::now();
+    StopWhenAsked();
     processor.SetUpNetwork();
     // Draw the start weights again from a known seed: every record is still free, so this replaces them all.
     for (const auto& network : processor.Networks) {
@@ -227,6 +266,7 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
                                 .arg(slot)
                                 .arg(i));
         memoriseProgress.Step(int(i + 1));
+        StopWhenAsked();
     }
 
     // Each memorisation overwrites weights that earlier ones chose; ask again for the memorised pictures.
@@ -271,6 +311,7 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
         }
         results.push_back(result);
         recogniseProgress.Step(int(results.size()));
+        StopWhenAsked();
     }
     const int unreadable = int(results.size()) - read;
     const int fresh = read - memorisedProbes, freshCorrect = correct - memorisedProbesCorrect;
@@ -378,9 +419,13 @@ int main(int argc, char** argv)
         if (command == "eval") {
             if (operands.size() != 2)
                 return UsageError("eval wants a gallery folder and a probe folder");
+            WatchStopSignals();
             return RunEval(operands[0], operands[1], json, seed);
         }
         return UsageError(QString("unknown command \"%1\"").arg(command));
+    } catch (const TStopped& stopped) {
+        std::fprintf(stderr, "\nmirava-cli: stopped by signal %d\n", stopped.signal);
+        return 128 + stopped.signal;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mirava-cli: %s\n", e.what());
         return ExitFailure;

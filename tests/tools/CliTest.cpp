@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QSet>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
@@ -286,6 +287,33 @@ TEST(CliEval, JsonReportOnGeneratedFaces)
         if (value.toObject()["file"] == "cilla_1.bmp") {
             EXPECT_TRUE(value.toObject()["correct"].toBool());
         }
+}
+
+TEST(CliEval, StoppedRunLeavesNoStoreFileBehind)
+{
+    QTemporaryDir dir, temp;
+    const QString gallery = dir.filePath("gallery"), probes = dir.filePath("probes");
+    ASSERT_EQ(RunFaces({ "--persons", "2", "--pictures", "1", "--bmp", gallery }).exitCode, 0);
+    ASSERT_EQ(RunFaces({ "--persons", "20", "--pictures", "60", "--bmp", probes }).exitCode, 0);
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temp.path());
+    process.setProcessEnvironment(environment);
+    process.setReadChannel(QProcess::StandardError);
+    process.start(QStringLiteral(MIRAVA_CLI_PATH), { "eval", gallery, probes });
+    // Wait until the network exists and recognition is under way, then ask the tool to stop.
+    QString err;
+    while (!err.contains("recognising") && process.waitForReadyRead(60000))
+        err += QString::fromUtf8(process.readAllStandardError());
+    ASSERT_TRUE(err.contains("recognising")) << err.toStdString();
+    EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files).size(), 1)
+        << "the store file exists while the tool runs";
+    ASSERT_EQ(::kill(pid_t(process.processId()), SIGINT), 0) << errno;
+    ASSERT_TRUE(process.waitForFinished(60000));
+    err += QString::fromUtf8(process.readAllStandardError());
+    EXPECT_EQ(process.exitCode(), 128 + SIGINT) << err.toStdString();
+    EXPECT_TRUE(err.contains("stopped by signal")) << err.toStdString();
+    EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 } // namespace
