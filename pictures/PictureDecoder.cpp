@@ -337,6 +337,8 @@ QImage BmpDecode(QIODevice* device, qint64 fileSize, const QString& name, const 
     if (QImageReader::allocationLimit() != 0 && QImageReader::allocationLimit() < 512)
         QImageReader::setAllocationLimit(512);
     QImageReader reader(device, "bmp");
+    // Only the bitmap reader may read a ".bmp" file, whatever its content looks like.
+    reader.setAutoDetectImageFormat(false);
     reader.setAutoTransform(false);
     QImage image;
     if (!reader.read(&image) || image.isNull())
