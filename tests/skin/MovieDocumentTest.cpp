@@ -1,0 +1,152 @@
+#include "MovieDocument.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+using namespace Mrv;
+
+namespace {
+
+// A 200 x 100 movie: an opaque red left half with one button whose looks are green (normal), blue (over)
+// and yellow (down), a faint strip on the right, and nothing between.
+const QByteArray TestMovie = R"(<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" xmlns:mrv="urn:mirava:movie" width="200" height="100">
+  <rect x="0" y="0" width="100" height="100" fill="#FF0000"/>
+  <rect id="button" x="10" y="10" width="40" height="40" fill="#00FF00"
+        mrv:command="buttoncomand" mrv:args="6" mrv:over="over" mrv:down="down"/>
+  <rect id="over" x="10" y="10" width="40" height="40" fill="#0000FF" display="inline"/>
+  <rect id="down" x="10" y="10" width="40" height="40" fill="#FFFF00"/>
+  <rect id="plain" x="60" y="10" width="30" height="30" fill="#FF00FF" mrv:command="other"/>
+  <rect x="150" y="0" width="50" height="100" fill="#000000" fill-opacity="0.2"/>
+</svg>
+)";
+
+QImage Draw(TMovieDocument& doc, int button = -1, TButtonLook look = TButtonLook::Normal, bool kept = false)
+{
+    QImage image(200, 100, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    if (kept) {
+        doc.RenderFrame(image, QRectF(0, 0, 200, 100), true, button, look);
+    } else {
+        QPainter painter(&image);
+        doc.Render(painter, QRectF(0, 0, 200, 100), button, look);
+    }
+    return image;
+}
+
+QByteArray SkinBytes()
+{
+    QFile file(QStringLiteral(MIRAVA_SKIN_MOVIE));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+} // namespace
+
+TEST(MovieDocument, ButtonsAreReadWithCommandArgumentAndLooks)
+{
+    auto doc = TMovieDocument::Parse(TestMovie);
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(doc->Buttons().size(), 2u);
+    const TMovieButton& button = doc->Buttons()[0];
+    EXPECT_EQ(button.id, QStringLiteral("button"));
+    EXPECT_EQ(button.command, QStringLiteral("buttoncomand"));
+    EXPECT_EQ(button.args, QStringLiteral("6"));
+    EXPECT_EQ(button.overId, QStringLiteral("over"));
+    EXPECT_EQ(button.downId, QStringLiteral("down"));
+    EXPECT_TRUE(doc->Buttons()[1].args.isEmpty());
+    EXPECT_EQ(doc->ViewBox(), QRectF(0, 0, 200, 100));
+    EXPECT_EQ(doc->ButtonAt(QPointF(30, 30)), 0);
+    EXPECT_EQ(doc->ButtonAt(QPointF(70, 20)), 1);
+    EXPECT_EQ(doc->ButtonAt(QPointF(30, 80)), -1);
+    EXPECT_FALSE(doc->Animated());
+}
+
+TEST(MovieDocument, EachLookReplacesTheButtonAndOtherLooksStayHidden)
+{
+    auto doc = TMovieDocument::Parse(TestMovie);
+    ASSERT_TRUE(doc);
+    for (bool kept : { false, true }) {
+        EXPECT_EQ(Draw(*doc, -1, TButtonLook::Normal, kept).pixel(30, 30), qRgb(0, 255, 0));
+        EXPECT_EQ(Draw(*doc, 0, TButtonLook::Over, kept).pixel(30, 30), qRgb(0, 0, 255));
+        EXPECT_EQ(Draw(*doc, 0, TButtonLook::Down, kept).pixel(30, 30), qRgb(255, 255, 0));
+        // A button without looks keeps its normal look.
+        EXPECT_EQ(Draw(*doc, 1, TButtonLook::Over, kept).pixel(70, 20), qRgb(255, 0, 255));
+        const QImage image = Draw(*doc, -1, TButtonLook::Normal, kept);
+        EXPECT_EQ(qAlpha(image.pixel(5, 90)), 255);
+        EXPECT_EQ(qAlpha(image.pixel(120, 50)), 0);
+        EXPECT_NEAR(qAlpha(image.pixel(175, 50)), 51, 2);
+    }
+}
+
+TEST(MovieDocument, WhatIsNotAMovieIsRefusedWithAReason)
+{
+    for (const QByteArray& bytes : { QByteArray(), QByteArray("<svg"), QByteArray("<html/>"),
+             QByteArray("<svg xmlns=\"urn:other\"/>"), QByteArray("plain text"),
+             QByteArray("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"0\" height=\"0\"/>") }) {
+        QString error;
+        EXPECT_FALSE(TMovieDocument::Parse(bytes, &error)) << bytes.toStdString();
+        EXPECT_FALSE(error.isEmpty());
+    }
+    // Looks naming missing elements are dropped, not fatal.
+    QByteArray missing = TestMovie;
+    missing.replace("mrv:over=\"over\"", "mrv:over=\"nowhere\"");
+    auto doc = TMovieDocument::Parse(missing);
+    ASSERT_TRUE(doc);
+    EXPECT_TRUE(doc->Buttons()[0].overId.isEmpty());
+    EXPECT_EQ(Draw(*doc, 0, TButtonLook::Over).pixel(30, 30), Draw(*doc).pixel(30, 30));
+}
+
+TEST(MovieDocument, ScaleModesPlaceTheViewBox)
+{
+    auto doc = TMovieDocument::Parse(TestMovie);
+    ASSERT_TRUE(doc);
+    const QRectF area(0, 0, 400, 100);
+    EXPECT_EQ(doc->TargetRect(area, TScaleMode::ShowAll), QRectF(100, 0, 200, 100));
+    EXPECT_EQ(doc->TargetRect(area, TScaleMode::ExactFit), area);
+    EXPECT_EQ(doc->TargetRect(area, TScaleMode::NoBorder), QRectF(0, -50, 400, 200));
+    EXPECT_EQ(doc->ToDocument(QPointF(150, 50), QRectF(100, 0, 200, 100)), QPointF(50, 50));
+}
+
+TEST(MovieDocument, TheSkinHasTheFiveCommandButtonsAndDrawsTheSameWithKeptRuns)
+{
+    auto doc = TMovieDocument::Parse(SkinBytes());
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->ViewBox(), QRectF(0, 0, 953, 190));
+    EXPECT_TRUE(doc->Animated());
+    QStringList codes;
+    for (const TMovieButton& button : doc->Buttons()) {
+        EXPECT_EQ(button.command, QStringLiteral("buttoncomand"));
+        EXPECT_FALSE(button.overId.isEmpty());
+        EXPECT_FALSE(button.downId.isEmpty());
+        codes << button.args;
+    }
+    codes.sort();
+    EXPECT_EQ(codes, QStringList({ "0", "1", "3", "6", "8" }));
+
+    QImage direct(953, 190, QImage::Format_ARGB32_Premultiplied);
+    direct.fill(Qt::transparent);
+    QImage kept = direct;
+    {
+        QPainter painter(&direct);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::TextAntialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        doc->Render(painter, QRectF(0, 0, 953, 190), 2, TButtonLook::Over);
+    }
+    doc->RenderFrame(kept, QRectF(0, 0, 953, 190), true, 2, TButtonLook::Over);
+    // Animated parts may have moved on between the two drawings; everything else must match.
+    int differing = 0;
+    for (int y = 0; y < 190; ++y)
+        for (int x = 0; x < 953; ++x)
+            differing += direct.pixel(x, y) != kept.pixel(x, y);
+    EXPECT_LT(differing, 953 * 190 / 50);
+
+    // Every button is opaque at its centre; the band below the panels lets the window show through.
+    for (const TMovieButton& button : doc->Buttons())
+        EXPECT_EQ(qAlpha(kept.pixel(button.bounds.center().toPoint())), 255) << button.id.toStdString();
+    EXPECT_EQ(qAlpha(kept.pixel(5, 188)), 0);
+    EXPECT_EQ(qAlpha(kept.pixel(463, 120)), 0);
+}

@@ -1,0 +1,127 @@
+#include "skin/PlayerCodeProvider.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Mrv;
+
+namespace {
+
+std::unique_ptr<TPlayerCodeProviderBasedOnStream> FromFile(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << path.toStdString();
+    return std::make_unique<TPlayerCodeProviderBasedOnStream>(file);
+}
+
+// Creates an object and reports whether one came back; releases it again.
+bool Creates(TPlayerCodeProvider& provider, const TGuid& iid = IidUnknown)
+{
+    void* object = reinterpret_cast<void*>(1);
+    provider.CreatePlayer(iid, &object);
+    if (!object)
+        return false;
+    static_cast<IUnknownBase*>(object)->Release();
+    return true;
+}
+
+void Register(const QString& appFolder, const QByteArray& firstLine)
+{
+    const QString path = TPlayerCodeProviderBasedOnInstalledLibrary::RegistrationPath(appFolder);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(firstLine + "\nsecond line is ignored\n");
+}
+
+} // namespace
+
+TEST(SkinPlayerCode, TheStreamProviderLoadsThePlayerLibraryAndReadsItsVersion)
+{
+    auto provider = FromFile(QStringLiteral(MIRAVA_PLAYER_LIBRARY));
+    EXPECT_TRUE(provider->LoadError().isEmpty()) << provider->LoadError().toStdString();
+    EXPECT_EQ(provider->Version(), PackVersion(8, 0, 0, 0));
+    EXPECT_EQ(provider->Version(), 0x08000000u);
+
+    void* object = nullptr;
+    EXPECT_EQ(provider->CreatePlayer(IidMoviePlayer, &object), ResultOk);
+    ASSERT_NE(object, nullptr);
+    auto* player = static_cast<IMoviePlayer*>(object);
+    std::int32_t version = 0;
+    EXPECT_EQ(player->EngineVersion(&version), ResultOk);
+    EXPECT_EQ(version, 0x00080000);
+    void* view = nullptr;
+    EXPECT_EQ(player->QueryInterface(IidViewObjectEx, &view), ResultOk);
+    static_cast<IViewObjectEx*>(view)->Release();
+    player->Release();
+
+    // An interface the player does not have: success is judged by whether an object came back.
+    EXPECT_FALSE(Creates(*provider, IidClientSite));
+}
+
+TEST(SkinPlayerCode, ALibraryWithoutVersionRecordHasVersionZero)
+{
+    auto provider = FromFile(QStringLiteral(MIRAVA_NOVERSION_LIBRARY));
+    EXPECT_TRUE(provider->LoadError().isEmpty()) << provider->LoadError().toStdString();
+    EXPECT_EQ(provider->Version(), 0u);
+    EXPECT_TRUE(Creates(*provider));
+}
+
+TEST(SkinPlayerCode, WithoutALibraryNoPlayerIsCreated)
+{
+    TPlayerCodeProvider abstractProvider;
+    EXPECT_FALSE(Creates(abstractProvider));
+    EXPECT_EQ(abstractProvider.Version(), 0u);
+
+    for (const QByteArray& bytes : { QByteArray(), QByteArray("not a library at all"),
+             QByteArray("\x7f"
+                        "ELF truncated") }) {
+        QBuffer stream;
+        stream.setData(bytes);
+        stream.open(QIODevice::ReadOnly);
+        TPlayerCodeProviderBasedOnStream provider(stream);
+        EXPECT_FALSE(provider.LoadError().isEmpty());
+        EXPECT_FALSE(Creates(provider));
+        EXPECT_EQ(provider.Version(), 0u);
+    }
+}
+
+TEST(SkinPlayerCode, TheInstalledLibraryIsFoundThroughItsRegistration)
+{
+    QTemporaryDir folder;
+    const QString appFolder = folder.path() + QLatin1Char('/');
+    {
+        TPlayerCodeProviderBasedOnInstalledLibrary unregistered(appFolder);
+        EXPECT_FALSE(Creates(unregistered));
+        EXPECT_EQ(unregistered.Version(), 0u);
+    }
+    Register(appFolder, "/nonexistent/libplayer.so");
+    {
+        TPlayerCodeProviderBasedOnInstalledLibrary missingFile(appFolder);
+        EXPECT_FALSE(Creates(missingFile));
+    }
+    Register(appFolder, MIRAVA_PLAYER_LIBRARY);
+    {
+        TPlayerCodeProviderBasedOnInstalledLibrary installed(appFolder);
+        EXPECT_TRUE(Creates(installed, IidMoviePlayer));
+        EXPECT_EQ(installed.Version(), 0x08000000u);
+    }
+    // A relative path counts from the program's folder.
+    ASSERT_TRUE(QDir().mkpath(folder.filePath(QStringLiteral("lib"))));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(MIRAVA_PLAYER_LIBRARY), folder.filePath(QStringLiteral("lib/p.so"))));
+    Register(appFolder, "lib/p.so");
+    TPlayerCodeProviderBasedOnInstalledLibrary relative(appFolder);
+    EXPECT_TRUE(Creates(relative));
+}
+
+TEST(SkinPlayerCode, TheBuildRegistersThePlayerBesideTheProgram)
+{
+    const QString registered
+        = TPlayerCodeProviderBasedOnInstalledLibrary::RegisteredLibrary(QStringLiteral(MIRAVA_APP_DIR "/"));
+    EXPECT_EQ(QFileInfo(registered).canonicalFilePath(),
+        QFileInfo(QStringLiteral(MIRAVA_PLAYER_LIBRARY)).canonicalFilePath());
+}
