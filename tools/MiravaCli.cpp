@@ -25,8 +25,8 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
-#include <map>
 #include <pthread.h>
+#include <set>
 #include <signal.h>
 #include <unistd.h>
 #include <vector>
@@ -222,9 +222,9 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
 
     // The first picture of every person, in the order of the file names.
     std::vector<QFileInfo> memorised;
-    std::map<QString, bool> persons;
+    std::set<QString> persons;
     for (const QFileInfo& file : galleryFiles)
-        if (persons.emplace(PersonOf(file.fileName()), true).second)
+        if (persons.insert(PersonOf(file.fileName())).second)
             memorised.push_back(file);
     if (int(memorised.size()) > SlotCount)
         throw TCliError(QString("gallery folder \"%1\" shows %2 persons; Mirava can memorise at most %3")
@@ -233,9 +233,9 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
                             .arg(SlotCount));
 
     // Read every gallery picture before the long set-up, so that a bad file stops the run at once.
-    std::vector<TInputPattern> galleryPatterns;
+    std::vector<QImage> galleryPictures;
     for (const QFileInfo& file : memorised)
-        galleryPatterns.push_back(TMemoProcessor::BuildInputPattern(LoadPicture(file.filePath())));
+        galleryPictures.push_back(LoadPicture(file.filePath()));
 
     TMemoProcessor processor;
     processor.SaveSlotFilesOnMemorise = false;
@@ -243,20 +243,19 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
     const auto setUpStart = TClock::now();
     StopWhenAsked();
     processor.SetUpNetwork();
+    const double setUpMs = Milliseconds(TClock::now() - setUpStart);
     // Draw the start weights again from a known seed: every record is still free, so this replaces them all.
     for (const auto& network : processor.Networks) {
         network->SeedRandom(seed);
         network->RandomizeWeights();
     }
-    const double setUpMs = Milliseconds(TClock::now() - setUpStart);
 
     // Memorise, timed like the window's command: sampling the shown picture, training once.
     TTimes memoriseTimes;
     TProgress memoriseProgress("memorising", int(memorised.size()));
     for (std::size_t i = 0; i < memorised.size(); ++i) {
-        const QImage picture = LoadPicture(memorised[i].filePath());
         const auto start = TClock::now();
-        const TInputPattern pattern = TMemoProcessor::BuildInputPattern(picture);
+        const TInputPattern pattern = TMemoProcessor::BuildInputPattern(galleryPictures[i]);
         const int slot
             = processor.Memorise(PersonOf(memorised[i].fileName()), memorised[i].filePath(), pattern);
         memoriseTimes.ms.push_back(Milliseconds(TClock::now() - start));
@@ -272,7 +271,7 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
     // Each memorisation overwrites weights that earlier ones chose; ask again for the memorised pictures.
     int memorisedCorrect = 0;
     for (std::size_t i = 0; i < memorised.size(); ++i) {
-        const auto answer = processor.Recognise(galleryPatterns[i]);
+        const auto answer = processor.Recognise(TMemoProcessor::BuildInputPattern(galleryPictures[i]));
         if (answer.Found && answer.BestSlot == int(i))
             ++memorisedCorrect;
     }
