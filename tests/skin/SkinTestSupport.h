@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <gtest/gtest.h>
 #include <utility>
 #include <vector>
 
