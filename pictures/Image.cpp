@@ -15,6 +15,7 @@ void TImage::LoadFromFile(const QString& path)
 {
     QImage loaded = ::LoadPicture(path);
     picture = std::move(loaded);
+    scaled = QImage();
     kind = path.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive) ? TPictureKind::Jpeg
                                                                      : TPictureKind::Bitmap;
     update();
@@ -27,6 +28,7 @@ void TImage::SetPicture(const QImage& value)
         return;
     }
     picture = value.format() == QImage::Format_RGB888 ? value : value.convertToFormat(QImage::Format_RGB888);
+    scaled = QImage();
     kind = TPictureKind::Bitmap;
     update();
 }
@@ -34,6 +36,7 @@ void TImage::SetPicture(const QImage& value)
 void TImage::Clear()
 {
     picture = QImage();
+    scaled = QImage();
     kind = TPictureKind::None;
     update();
 }
@@ -79,8 +82,10 @@ void TImage::paintEvent(QPaintEvent*)
     const QRect target = DrawRect();
     if (target.size() == picture.size()) {
         painter.drawImage(target.topLeft(), picture);
-    } else {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, picture);
+        return;
     }
+    // A large picture shown small is scaled once per size, not on every repaint.
+    if (scaled.size() != target.size())
+        scaled = picture.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    painter.drawImage(target.topLeft(), scaled);
 }

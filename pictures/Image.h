@@ -47,6 +47,7 @@ protected:
 
 private:
     QImage picture;
+    QImage scaled; // the picture at the size last drawn, when that differs from its own
     TPictureKind kind = TPictureKind::None;
     bool proportional = false;
     bool stretch = false;

@@ -182,6 +182,8 @@ bool TBild::DecodeThumbnail()
         ShowBroken(QString::fromUtf8(error.what()));
     } catch (const std::bad_alloc&) {
         ShowBroken(QStringLiteral("not enough memory"));
+    } catch (const std::exception& error) {
+        ShowBroken(QString::fromUtf8(error.what()));
     }
     return false;
 }

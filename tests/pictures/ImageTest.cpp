@@ -75,4 +75,10 @@ TEST(ImageTest, DrawsThePictureOnATransparentBackground)
     EXPECT_EQ(shot.pixelColor(15, 15), QColor(255, 0, 0));
     EXPECT_EQ(shot.pixelColor(60, 45), QColor(255, 255, 255));
     EXPECT_EQ(shot.pixelColor(80, 80), QColor(0, 0, 0)); // parent shows through
+    // A larger picture is drawn scaled down into the top-left corner.
+    image.SetPicture(QuarterPicture(200, 100));
+    const QImage scaled = parent.grab().toImage();
+    EXPECT_EQ(scaled.pixelColor(10 + 20, 10 + 10), QColor(255, 0, 0));
+    EXPECT_EQ(scaled.pixelColor(10 + 80, 10 + 40), QColor(255, 255, 255));
+    EXPECT_EQ(scaled.pixelColor(10 + 50, 10 + 80), QColor(0, 0, 0));
 }
