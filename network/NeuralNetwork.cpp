@@ -139,20 +139,43 @@ TSlots SlotsOf(TMMFArray& store)
 }
 
 // Interval of x in a range lo..hi cut into n intervals; values outside go to the end intervals.
-[[gnu::always_inline]] inline uint16_t IntervalIndex(double x, double lo, double hi, uint16_t n)
+// Width of the intervals of a range, kept for the next look-up: neighbouring dendrites
+// usually listen to neurons of the same range, and this saves a division for each.
+struct TWidthCache
+{
+    float lo = 0.0f;
+    float hi = 0.0f;
+    uint16_t n = 0;
+    double width = 0.0;
+
+    double Of(float lower, float upper, uint16_t count)
+    {
+        if (count != n || lower != lo || upper != hi) {
+            lo = lower;
+            hi = upper;
+            n = count;
+            width = (double(upper) - double(lower)) / count;
+        }
+        return width;
+    }
+};
+
+[[gnu::always_inline]] inline uint16_t IntervalIndex(
+    double x, float lo, float hi, uint16_t n, TWidthCache& widths)
 {
     if (n == 0 || !(x >= lo))
         return 0;
     if (x >= hi)
         return static_cast<uint16_t>(n - 1);
-    const double r = std::floor((x - lo) / ((hi - lo) / n));
-    return r >= n - 1 ? static_cast<uint16_t>(n - 1) : static_cast<uint16_t>(r);
+    // lo <= x < hi here, so the quotient is not negative and truncation is the floor.
+    const double r = (x - lo) / widths.Of(lo, hi, n);
+    return r >= n - 1 ? static_cast<uint16_t>(n - 1) : static_cast<uint16_t>(static_cast<uint32_t>(r));
 }
 
 // The interval of the dendrite's table that holds x, or false when the dendrite has no table
 // (no source or a source without levels), in which case it contributes nothing.
 [[gnu::always_inline]] inline bool SelectRecord(
-    const TSlots& v, uint32_t dendriteSlot, double x, uint32_t& record)
+    const TSlots& v, uint32_t dendriteSlot, double x, uint32_t& record, TWidthCache& widths)
 {
     const int32_t sourceLayer = v.W(dendriteSlot);
     const int32_t sourceNeuron = v.W(dendriteSlot + 1);
@@ -161,7 +184,7 @@ TSlots SlotsOf(TMMFArray& store)
         return false;
     const uint32_t source
         = v.NeuronAt(static_cast<uint32_t>(sourceLayer), static_cast<uint32_t>(sourceNeuron));
-    const uint16_t r = IntervalIndex(x, v.R(source + 2), v.R(source + 1), count);
+    const uint16_t r = IntervalIndex(x, v.R(source + 2), v.R(source + 1), count, widths);
     record = static_cast<uint32_t>(v.W(dendriteSlot + 4)) + TNeuralNetwork::IntervalRecordSize * uint32_t(r);
     return true;
 }
@@ -172,14 +195,15 @@ TSlots SlotsOf(TMMFArray& store)
 template <class TVisit>
 void ForSelectedRecords(const TSlots& v, uint32_t neuronSlot, uint32_t dendrites, TVisit&& visit)
 {
-    constexpr uint32_t Ahead = 64; // a power of two
+    constexpr uint32_t Ahead = 16; // a power of two
     constexpr uint32_t None = 0xFFFFFFFFu;
     uint32_t ring[Ahead];
     const uint32_t first = static_cast<uint32_t>(v.W(neuronSlot + 7));
+    TWidthCache widths;
     auto lookUp = [&](uint32_t d) {
         const uint32_t dendrite = first + TNeuralNetwork::DendriteRecordSize * d;
         uint32_t record;
-        if (!SelectRecord(v, dendrite, v.R(dendrite + 2), record))
+        if (!SelectRecord(v, dendrite, v.R(dendrite + 2), record, widths))
             return None;
         __builtin_prefetch(v.s + record + 1);
         return record;
@@ -487,7 +511,8 @@ uint16_t TNeuralNetwork::IntervalOf(uint16_t layer, uint16_t neuron, uint16_t de
     if (count == 0 || sourceLayer < 0 || sourceNeuron < 0)
         return 0;
     const uint32_t source = v.NeuronAt(uint16_t(sourceLayer), uint16_t(sourceNeuron));
-    return IntervalIndex(x, v.R(source + 2), v.R(source + 1), count);
+    TWidthCache widths;
+    return IntervalIndex(x, v.R(source + 2), v.R(source + 1), count, widths);
 }
 
 uint16_t TNeuralNetwork::CurrentInterval(uint16_t layer, uint16_t neuron, uint16_t dendrite)
@@ -499,7 +524,8 @@ float TNeuralNetwork::WeightFor(uint16_t layer, uint16_t neuron, uint16_t dendri
 {
     const TSlots v = SlotsOf(*Store);
     uint32_t record;
-    return SelectRecord(v, DendriteSlot(layer, neuron, dendrite), x, record) ? v.R(record + 1) : 0.0f;
+    TWidthCache widths;
+    return SelectRecord(v, DendriteSlot(layer, neuron, dendrite), x, record, widths) ? v.R(record + 1) : 0.0f;
 }
 
 float TNeuralNetwork::Activate(uint16_t layer, uint16_t neuron)
@@ -576,16 +602,18 @@ void TNeuralNetwork::AdjustWeights(uint16_t layer, uint16_t neuron)
         return;
     const double want = InverseActivateAt(v, slot, static_cast<float>(target));
     const double delta = want - double(v.R(slot + 10));
-    uint32_t free = 0;
-    ForSelectedRecords(v, slot, dendrites,
-        [&](uint32_t, uint32_t, uint32_t record, bool hasRecord) { free += hasRecord && IsFree(v, record); });
-    if (free == 0)
-        return;
-    const double share = delta / free;
+    // The free selected records, found once: the weights are shared among them.
+    std::vector<uint32_t> free;
+    free.reserve(dendrites);
     ForSelectedRecords(v, slot, dendrites, [&](uint32_t, uint32_t, uint32_t record, bool hasRecord) {
         if (hasRecord && IsFree(v, record))
-            v.PutR(record + 1, static_cast<float>(double(v.R(record + 1)) + share));
+            free.push_back(record);
     });
+    if (free.empty())
+        return;
+    const double share = delta / double(free.size());
+    for (const uint32_t record : free)
+        v.PutR(record + 1, static_cast<float>(double(v.R(record + 1)) + share));
 }
 
 bool TNeuralNetwork::Train(bool Commit)
@@ -607,6 +635,7 @@ bool TNeuralNetwork::Train(bool Commit)
         const TSlots v = SlotsOf(*Store);
 
         bool anyFree = false;
+        TWidthCache widths;
         for (uint32_t i = 1; i < layerCount; ++i) {
             const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
             freeTable[i].assign(count, 0);
@@ -616,7 +645,7 @@ bool TNeuralNetwork::Train(bool Commit)
                 for (uint32_t d = 0; d < dendrites; ++d) {
                     const uint32_t dendrite = v.DendriteAt(slot, d);
                     uint32_t record;
-                    if (SelectRecord(v, dendrite, v.R(dendrite + 2), record) && IsFree(v, record)) {
+                    if (SelectRecord(v, dendrite, v.R(dendrite + 2), record, widths) && IsFree(v, record)) {
                         freeTable[i][j] = 1;
                         anyFree = true;
                         break;
