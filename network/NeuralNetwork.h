@@ -223,18 +223,32 @@ public:
     // Lays the description out in Store. Throws TMMFError when the store cannot be sized.
     void BuildStore();
 
-    // Recall.
+    // Recall. Activate, InverseActivate, ComputeNeuron, Propagate and RandomizeWeights throw
+    // TEngineError("Invalid floating point operation") for a neuron with dendrites whose range
+    // is empty (or whose level count is 0) instead of computing NaN.
+
+    // Interval of the dendrite's table that holds x: values below the source's range go to the
+    // first, values at or above its top to the last. 0 for a dendrite without intervals.
     uint16_t IntervalOf(uint16_t layer, uint16_t neuron, uint16_t dendrite, float x);
     uint16_t CurrentInterval(uint16_t layer, uint16_t neuron, uint16_t dendrite);
+    // Weight of the interval that holds x; 0 for a dendrite without intervals.
     float WeightFor(uint16_t layer, uint16_t neuron, uint16_t dendrite, float x);
+    // Output of the neuron from its input and its dendrites' weights; writes its Net.
     float Activate(uint16_t layer, uint16_t neuron);
+    // The sum that makes the neuron output y, after y is pulled a quarter interval inside the range.
     float InverseActivate(uint16_t layer, uint16_t neuron, float y);
+    // Activates the neuron, stores its output and hands it to the dendrites it feeds.
     void ComputeNeuron(uint16_t layer, uint16_t neuron);
+    // Computes every neuron layer by layer; targets below the last layer take the outputs.
     void Propagate();
 
     // Training.
+    // Draws a start weight for every free interval record of layers 1 and up.
     void RandomizeWeights();
+    // Shares the sum the neuron misses for its target among its free selected records.
     void AdjustWeights(uint16_t layer, uint16_t neuron);
+    // Trains towards the targets set on the last layer; true when every output then lies in its
+    // target's interval. With Commit, the selected records become used for good.
     bool Train(bool Commit);
     // Number of passes the last Train call ran.
     int TrainPasses() const { return trainPasses; }
