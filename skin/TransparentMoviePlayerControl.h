@@ -80,6 +80,7 @@ public:
 
     // What the player last asked of the host.
     bool Captured() const { return captured; }
+    bool Focused() const { return focused; }
     bool Windowless() const { return windowless; }
     bool InPlaceActive() const { return inPlaceActive; }
 

@@ -459,6 +459,7 @@ HResult TMoviePlayer::LoadMovie(int layer, const QString& url)
     }
     percentLoaded = 0;
     readyState = 1;
+    loadingUrl = url;
     if (hostServices && hostServices->BindToStorage) {
         pendingLoad = new TMovieLoad(this, generation);
         pendingLoad->AddRef();
@@ -491,6 +492,7 @@ void TMoviePlayer::LoadFinished(int generation, HResult status, const QByteArray
         document = TMovieDocument::Parse(bytes);
     frameDirty = true;
     frame = QImage();
+    properties.insert(static_cast<int>(TMovieProperty::Movie), document ? loadingUrl : QString());
     if (document) {
         percentLoaded = 100;
         playing = false;
@@ -699,8 +701,17 @@ HResult TMoviePlayer::OnWindowMessage(
         hoverButton = -1;
         handled = ResultOk;
         break;
+    case MsgRightButtonDown:
+    case 0x0207: // middle button down
+        // A click anywhere on the movie gives it the focus.
+        if (inPlaceSite)
+            inPlaceSite->SetFocus(true);
+        handled = ResultOk;
+        break;
     case MsgLeftButtonDown:
     case MsgLeftButtonDoubleClick:
+        if (inPlaceSite)
+            inPlaceSite->SetFocus(true);
         hoverButton = ButtonUnder(local);
         if (hoverButton >= 0) {
             pressedButton = hoverButton;

@@ -112,6 +112,7 @@ private:
 
     std::unique_ptr<TMovieDocument> document;
     TMovieLoad* pendingLoad = nullptr;
+    QString loadingUrl;
     int loadGeneration = 0;
     int readyState = 4;
     int percentLoaded = 0;
