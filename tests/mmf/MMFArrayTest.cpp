@@ -54,21 +54,6 @@ TEST(MMFArray, NameSkipsNamesThatExist)
     EXPECT_FALSE(FileExists(array.FileName()));
 }
 
-TEST(MMFArray, TempDirComesFromEnvironmentAndEndsInSeparator)
-{
-    TMMFSystem system;
-    const char* saved = std::getenv("TMPDIR");
-    const std::string restore = saved ? saved : "";
-    ::setenv("TMPDIR", "/var/tmp", 1);
-    EXPECT_EQ(system.TempDir(), "/var/tmp/");
-    ::setenv("TMPDIR", "/var/tmp/", 1);
-    EXPECT_EQ(system.TempDir(), "/var/tmp/");
-    ::unsetenv("TMPDIR");
-    EXPECT_EQ(system.TempDir(), "/tmp/");
-    if (saved)
-        ::setenv("TMPDIR", restore.c_str(), 1);
-}
-
 TEST(MMFArray, NoFileUntilElementsAreHeld)
 {
     TTestSystem system;
