@@ -4,6 +4,7 @@
 
 #include "network/NeuralNetwork.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cstdio>
@@ -68,8 +69,13 @@ TNeuralNetwork& SharedNetwork()
     return *net;
 }
 
+// Mean and fastest single run of the timed loops; the fastest shows what the machine can do
+// when other processes leave it alone.
 double propagateSeconds = 0.0;
+double propagateBest = 0.0;
+double trainBest = 0.0;
 double sequentialBytesPerSecond = 0.0;
+double sequentialBest = 0.0;
 
 // Bytes of the store that one Propagate reads or writes: every neuron record, every synapse
 // and dendrite record, and one 64-byte cache line per interval looked up.
@@ -101,15 +107,20 @@ void BM_Propagate(benchmark::State& state)
     const auto pictures = Pictures(4);
     size_t next = 0;
     double seconds = 0.0;
+    double best = 1e9;
     for (auto _ : state) {
         state.PauseTiming();
         SetPicture(net, pictures[next++ % pictures.size()]);
         state.ResumeTiming();
         const auto start = std::chrono::steady_clock::now();
         net.Propagate();
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double once = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        seconds += once;
+        best = std::min(best, once);
     }
     propagateSeconds = seconds / double(state.iterations());
+    propagateBest = best;
+    state.counters["best_ms"] = best * 1e3;
     state.SetBytesProcessed(int64_t(PropagateBytes(net) * double(state.iterations())));
 }
 BENCHMARK(BM_Propagate)->Unit(benchmark::kMillisecond);
@@ -120,6 +131,7 @@ void BM_TrainMemorise(benchmark::State& state)
     const auto pictures = Pictures(SlotCount);
     int slot = 0;
     int trained = 0;
+    double best = 1e9;
     for (auto _ : state) {
         state.PauseTiming();
         SetPicture(net, pictures[size_t(slot)]);
@@ -127,9 +139,14 @@ void BM_TrainMemorise(benchmark::State& state)
             net.SetTarget(1, k, k == slot ? 99.0f : 1.0f);
         slot = (slot + 1) % SlotCount;
         state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
         trained += net.Train(false);
+        best
+            = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
+    trainBest = best;
     state.counters["trained"] = double(trained) / double(state.iterations());
+    state.counters["best_ms"] = best * 1e3;
 }
 BENCHMARK(BM_TrainMemorise)->Unit(benchmark::kMillisecond);
 
@@ -140,15 +157,20 @@ void BM_SequentialRead(benchmark::State& state)
     std::vector<uint32_t> buffer(count);
     std::iota(buffer.begin(), buffer.end(), 0u);
     double seconds = 0.0;
+    double best = 1e9;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         uint64_t sum = 0;
         for (uint32_t value : buffer)
             sum += value;
         benchmark::DoNotOptimize(sum);
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double once = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        seconds += once;
+        best = std::min(best, once);
     }
     sequentialBytesPerSecond = double(count * 4) * double(state.iterations()) / seconds;
+    sequentialBest = best;
+    state.counters["best_ms"] = best * 1e3;
     state.SetBytesProcessed(int64_t(count * 4) * int64_t(state.iterations()));
 }
 BENCHMARK(BM_SequentialRead)->Unit(benchmark::kMillisecond);
@@ -193,8 +215,12 @@ int main(int argc, char** argv)
 
     if (propagateSeconds > 0.0 && sequentialBytesPerSecond > 0.0) {
         const double touched = PropagateBytes(SharedNetwork()) / propagateSeconds;
-        std::printf("Propagate touches %.2f GB/s; sequential read %.2f GB/s; fraction %.2f\n", touched / 1e9,
-            sequentialBytesPerSecond / 1e9, touched / sequentialBytesPerSecond);
+        std::printf("Propagate touches %.2f GB/s; sequential read %.2f GB/s; fraction %.2f (means)\n",
+            touched / 1e9, sequentialBytesPerSecond / 1e9, touched / sequentialBytesPerSecond);
+        const double bestTouched = PropagateBytes(SharedNetwork()) / propagateBest;
+        const double bestSequential = 22510235.0 * 4 / sequentialBest;
+        std::printf("Fastest runs: Propagate %.3f ms, Train %.3f ms; fraction %.2f\n", propagateBest * 1e3,
+            trainBest * 1e3, bestTouched / bestSequential);
     }
     return 0;
 }
