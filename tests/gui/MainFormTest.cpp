@@ -211,3 +211,21 @@ TEST_F(MainForm, StateReportIsWrittenOnSigusr1)
     ASSERT_EQ(::raise(SIGUSR1), 0);
     QTRY_VERIFY(ReadBytes(App("mirava-state.txt")).startsWith("Edit2=Bert\n"));
 }
+
+TEST_F(MainForm, ARightClickInTheTreeSelectsTheFolder)
+{
+    ASSERT_TRUE(QDir(appFolder.path()).mkdir("sub"));
+    SavePerson(0, App("sub/inner.bmp"));
+    TMainForm& window = Start();
+    EXPECT_EQ(window.PicturList->Count(), 0);
+    const QModelIndex sub = window.FolderModel->index(App("sub"));
+    ASSERT_TRUE(sub.isValid());
+    window.ShellTreeView1->expand(sub.parent());
+    window.ShellTreeView1->scrollTo(sub);
+    QTRY_VERIFY(window.ShellTreeView1->visualRect(sub).isValid());
+    QTest::mouseClick(window.ShellTreeView1->viewport(), Qt::RightButton, {},
+        window.ShellTreeView1->visualRect(sub).center());
+    EXPECT_EQ(window.ShellTreeView1->currentIndex(), sub);
+    EXPECT_EQ(window.CurrentFolder, App("sub/"));
+    EXPECT_EQ(window.PicturList->Count(), 1);
+}
