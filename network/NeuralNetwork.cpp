@@ -703,8 +703,10 @@ bool TNeuralNetwork::Train(bool Commit)
                     return false;
                 changed = true;
             }
-            if (below > 0)
-                for (const auto& [n, value] : requests)
+            // A request can only name a neuron of the layer below; any other index would write
+            // outside that layer's records.
+            for (const auto& [n, value] : requests)
+                if (n < below)
                     SetTarget(uint16_t(i - 1), n, static_cast<float>(value));
         }
         if (!changed || pass > 10)
