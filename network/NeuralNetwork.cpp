@@ -322,8 +322,16 @@ void ComputeAt(const TSlots& v, uint32_t neuronSlot)
         const int32_t dendrite = v.W(synapse + 2);
         if (layer < 0 || neuron < 0 || dendrite < 0)
             continue;
-        const uint32_t fed = v.NeuronAt(uint16_t(layer), uint16_t(neuron));
-        v.PutR(v.DendriteAt(fed, uint16_t(dendrite)) + 2, out);
+        // A link to a neuron or dendrite that does not exist (a hand-edited store) is skipped
+        // rather than written outside the records.
+        if (layer >= v.W16(0)
+            || neuron
+                >= v.W16(TNeuralNetwork::HeaderSize + TNeuralNetwork::LayerRecordSize * uint32_t(layer)))
+            continue;
+        const uint32_t fed = v.NeuronAt(uint32_t(layer), uint32_t(neuron));
+        if (dendrite >= v.W16(fed + 6))
+            continue;
+        v.PutR(v.DendriteAt(fed, uint32_t(dendrite)) + 2, out);
     }
 }
 

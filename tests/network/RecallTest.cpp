@@ -131,3 +131,28 @@ TEST(Recall, DendriteWithoutTableContributesNothing)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Recall, LinksToMissingNeuronsAreSkipped)
+{
+    auto net = MakeNetwork({ { 2, 0.0, 255.0, 26 }, { 1, 0.0, 100.0, 10 } });
+    const uint32_t length = net->Store->Count();
+    // Point the synapses of input 0 at a neuron, a dendrite and a layer that do not exist.
+    net->SetSynapseNeuron(0, 0, 0, 5);
+    net->SetSynapseDendrite(0, 1, 0, 9);
+    net->SetInput(0, 0, 42.0f);
+    net->SetInput(0, 1, 43.0f);
+    net->Propagate();
+    EXPECT_EQ(net->GetDendriteInput(1, 0, 0), 0.0f);
+    EXPECT_EQ(net->GetDendriteInput(1, 0, 1), 0.0f);
+    net->SetSynapseNeuron(0, 0, 0, 0);
+    net->SetSynapseLayer(0, 0, 0, 7);
+    net->SetSynapseDendrite(0, 1, 0, 1);
+    net->Propagate();
+    EXPECT_EQ(net->GetDendriteInput(1, 0, 0), 0.0f);
+    EXPECT_EQ(net->GetDendriteInput(1, 0, 1), 43.0f);
+    EXPECT_EQ(net->Store->Count(), length);
+}
+
+} // namespace
