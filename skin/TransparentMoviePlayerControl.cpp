@@ -588,9 +588,17 @@ HResult TTransparentMoviePlayerControl::RequestResource(const QString& path, QIO
     return ResultOk;
 }
 
-HResult TTransparentMoviePlayerControl::RequestResourceEx(const QString& path, QIODevice& stream, bool)
+// The content manager asks twice for a resource of a generated URL: first with a stream into the binding,
+// then with a memory stream. Raising the same event for both would hand the resource to the player twice,
+// so the first request raises the extended event and the second the plain one.
+HResult TTransparentMoviePlayerControl::RequestResourceEx(
+    const QString& path, QIODevice& stream, bool handled)
 {
-    return RequestResource(path, stream);
+    if (!isSignalConnected(
+            QMetaMethod::fromSignal(&TTransparentMoviePlayerControl::OnLoadExternalResourceEx)))
+        return ResultFalse;
+    emit OnLoadExternalResourceEx(path, &stream, &handled);
+    return ResultOk;
 }
 
 // --- layered parent ----------------------------------------------------------------------------------------

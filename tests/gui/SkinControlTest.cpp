@@ -1,5 +1,6 @@
 #include "skin/PlayerCodeProvider.h"
 #include "skin/SkinSubsystem.h"
+#include "skin/SkinTestSupport.h"
 #include "skin/TransparentMoviePlayerControl.h"
 
 #include <QBuffer>
@@ -286,4 +287,31 @@ TEST_F(SkinControl, TheSkinShowsOverTheSkyBlueWindow)
     // The name field's place is left to the edit that lies over it, clicks beside the panels to the window.
     QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(463, 120));
     EXPECT_EQ(panel.presses, 1);
+}
+
+TEST_F(SkinControl, ResourcesOfAMovieFromAStreamComeFromTheControlsHandlerOnce)
+{
+    TPanel panel;
+    auto control = Hosted(panel, false);
+    QBuffer stream;
+    stream.setData(TestMovie);
+    stream.open(QIODevice::ReadOnly);
+    control->LoadMovieFromStream(0, stream);
+    int number = 0;
+    ASSERT_TRUE(TContentManager::ParseGeneratedUrl(control->Movie(), &number))
+        << control->Movie().toStdString();
+    const QString resource = QStringLiteral("Z:\\FromMemory\\%1\\%2\\pics\\face.png")
+                                 .arg(QLatin1String(TContentManager::Marker))
+                                 .arg(number);
+    QStringList asked;
+    QObject::connect(control.get(), &TTransparentMoviePlayerControl::OnLoadExternalResource,
+        [&asked](const QString& url, QIODevice* out) {
+            asked << url;
+            out->write("picture");
+        });
+    TRecordingConsumer consumer;
+    EXPECT_EQ(TSkinSubsystem::ContentManager()->BindToStorage(resource, &consumer), BindHandled);
+    EXPECT_EQ(asked, QStringList { QStringLiteral("pics/face.png") });
+    EXPECT_EQ(consumer.data, QByteArray("picture"));
+    EXPECT_EQ(consumer.stops, 1);
 }
