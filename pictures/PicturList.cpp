@@ -157,11 +157,12 @@ void TBild::LoadPicture(const QString& path)
     const QSize size = ReadPictureSize(path);
     fileName = path;
     const double w = size.width(), h = size.height();
-    // nearbyint rounds halves to the even neighbour in the default rounding mode.
+    // nearbyint rounds halves to the even neighbour in the default rounding mode. A very long or
+    // tall picture keeps a control at least one pixel across, so that it can still be drawn.
     if (w > h)
-        Picture->resize(side, int(std::nearbyint(side * h / w)));
+        Picture->resize(side, std::max(1, int(std::nearbyint(side * h / w))));
     else
-        Picture->resize(int(std::nearbyint(side * w / h)), side);
+        Picture->resize(std::max(1, int(std::nearbyint(side * w / h))), side);
     Shadow->resize(Picture->size());
     pictureSize = size;
     Picture->Clear();

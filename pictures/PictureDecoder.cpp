@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -406,10 +407,11 @@ QSize FitProportional(const QSize& picture, const QSize& box, bool enlarge)
         return QSize(0, 0);
     if (!enlarge && w <= bw && h <= bh)
         return picture;
-    // Compare the aspect ratios exactly: w / h > bw / bh.
+    // Compare the aspect ratios exactly: w / h > bw / bh. A very long or tall picture keeps at
+    // least one pixel across.
     if (w * bh > bw * h)
-        return QSize(int(bw), int(h * bw / w));
-    return QSize(int(w * bh / h), int(bh));
+        return QSize(int(bw), int(std::max<qint64>(1, h * bw / w)));
+    return QSize(int(std::max<qint64>(1, w * bh / h)), int(bh));
 }
 
 QSize ReadJpegSize(const QByteArray& data, const QString& name)

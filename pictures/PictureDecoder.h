@@ -41,6 +41,6 @@ QSize ReadBmpSize(const QByteArray& data, const QString& name);
 QImage DecodeBmp(const QByteArray& data, const QString& name, const QSize& atLeast = QSize());
 
 // The size at which a picture of size `picture` is drawn proportionally into `box`: scaled to fit
-// keeping its aspect ratio, the scaled side truncated toward zero. Without `enlarge`, a picture
-// that already fits keeps its own size.
+// keeping its aspect ratio, the scaled side truncated toward zero but at least 1. Without
+// `enlarge`, a picture that already fits keeps its own size.
 QSize FitProportional(const QSize& picture, const QSize& box, bool enlarge);

@@ -77,7 +77,7 @@ TEST_F(PicturListTest, ControlSizeFollowsThePictureShape)
         int w, h, controlW, controlH;
     };
     const TCase cases[] = { { 200, 100, 100, 50 }, { 100, 200, 50, 100 }, { 300, 300, 100, 100 },
-        { 3, 2, 100, 67 }, { 8, 5, 100, 62 }, { 60, 40, 100, 67 } };
+        { 3, 2, 100, 67 }, { 8, 5, 100, 62 }, { 60, 40, 100, 67 }, { 1000, 4, 100, 1 } };
     TPicturList list;
     for (const TCase& c : cases) {
         TBild* item = list.Add(Picture(c.w, c.h));

@@ -130,6 +130,9 @@ TEST_F(PictureDecoderTest, ThumbnailsFitTheBoxAndKeepTheirColours)
     ExpectQuarters(thumb);
     // Truncating as the image control does: 1600 x 1200 in 100 x 67 gives 89 x 67.
     EXPECT_EQ(LoadThumbnail(jpeg, QSize(100, 67)).size(), QSize(89, 67));
+    // A very long picture still gives a thumbnail.
+    const QString strip = WriteFile(dir, "strip.jpg", EncodeJpeg(QuarterPicture(4000, 16)));
+    EXPECT_EQ(LoadThumbnail(strip, QSize(100, 100)).size(), QSize(100, 1));
     // Small pictures are never enlarged.
     const QString small = WriteFile(dir, "small.jpg", EncodeJpeg(QuarterPicture(60, 40)));
     EXPECT_EQ(LoadThumbnail(small, QSize(100, 67)).size(), QSize(60, 40));
@@ -154,6 +157,9 @@ TEST_F(PictureDecoderTest, FitProportionalTruncatesAndNeverEnlargesUnlessAsked)
     EXPECT_EQ(FitProportional(QSize(60, 40), QSize(100, 67), false), QSize(60, 40));
     EXPECT_EQ(FitProportional(QSize(60, 40), QSize(100, 67), true), QSize(100, 66));
     EXPECT_EQ(FitProportional(QSize(0, 40), QSize(100, 67), true), QSize(0, 0));
+    // Extreme shapes keep one pixel across.
+    EXPECT_EQ(FitProportional(QSize(51986, 121), QSize(100, 100), false), QSize(100, 1));
+    EXPECT_EQ(FitProportional(QSize(3, 5000), QSize(100, 100), false), QSize(1, 100));
 }
 
 TEST_F(PictureDecoderTest, BrokenJpegFilesFailWithAReason)
