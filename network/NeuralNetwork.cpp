@@ -109,6 +109,7 @@ namespace {
 struct TSlots
 {
     float* s;
+    uint32_t length;
 
     int32_t W(uint32_t i) const
     {
@@ -135,7 +136,7 @@ struct TSlots
 
 TSlots SlotsOf(TMMFArray& store)
 {
-    return TSlots { static_cast<float*>(store.ItemPtr(0)) };
+    return TSlots { static_cast<float*>(store.ItemPtr(0)), store.Count() };
 }
 
 // Interval of x in a range lo..hi cut into n intervals; values outside go to the end intervals.
@@ -180,12 +181,17 @@ struct TWidthCache
     const int32_t sourceLayer = v.W(dendriteSlot);
     const int32_t sourceNeuron = v.W(dendriteSlot + 1);
     const uint16_t count = v.W16(dendriteSlot + 3);
-    if (count == 0 || sourceLayer < 0 || sourceNeuron < 0)
+    const uint32_t base = static_cast<uint32_t>(v.W(dendriteSlot + 4));
+    // Links and tables outside the store (only a hand-edited store has them) select nothing.
+    if (count == 0 || sourceLayer < 0 || sourceNeuron < 0 || sourceLayer >= v.W16(0)
+        || sourceNeuron
+            >= v.W16(TNeuralNetwork::HeaderSize + TNeuralNetwork::LayerRecordSize * uint32_t(sourceLayer))
+        || uint64_t(base) + uint64_t(TNeuralNetwork::IntervalRecordSize) * count > v.length)
         return false;
     const uint32_t source
         = v.NeuronAt(static_cast<uint32_t>(sourceLayer), static_cast<uint32_t>(sourceNeuron));
     const uint16_t r = IntervalIndex(x, v.R(source + 2), v.R(source + 1), count, widths);
-    record = static_cast<uint32_t>(v.W(dendriteSlot + 4)) + TNeuralNetwork::IntervalRecordSize * uint32_t(r);
+    record = base + TNeuralNetwork::IntervalRecordSize * uint32_t(r);
     return true;
 }
 
@@ -513,14 +519,11 @@ uint16_t TNeuralNetwork::IntervalOf(uint16_t layer, uint16_t neuron, uint16_t de
 {
     const TSlots v = SlotsOf(*Store);
     const uint32_t slot = DendriteSlot(layer, neuron, dendrite);
-    const int32_t sourceLayer = v.W(slot);
-    const int32_t sourceNeuron = v.W(slot + 1);
-    const uint16_t count = v.W16(slot + 3);
-    if (count == 0 || sourceLayer < 0 || sourceNeuron < 0)
-        return 0;
-    const uint32_t source = v.NeuronAt(uint16_t(sourceLayer), uint16_t(sourceNeuron));
     TWidthCache widths;
-    return IntervalIndex(x, v.R(source + 2), v.R(source + 1), count, widths);
+    uint32_t record;
+    if (!SelectRecord(v, slot, x, record, widths))
+        return 0;
+    return static_cast<uint16_t>((record - static_cast<uint32_t>(v.W(slot + 4))) / IntervalRecordSize);
 }
 
 uint16_t TNeuralNetwork::CurrentInterval(uint16_t layer, uint16_t neuron, uint16_t dendrite)

@@ -175,4 +175,19 @@ TEST(Recall, LinksToMissingNeuronsAreSkipped)
     }
 }
 
+TEST(Recall, DendritesWithMissingSourcesOrTablesSelectNothing)
+{
+    auto net = MakeNetwork({ { 3, 0.0, 255.0, 26 }, { 1, 0.0, 100.0, 10 } });
+    net->SetWeight(1, 0, 2, 0, 7.0f);
+    net->SetSourceNeuron(1, 0, 0, 999);
+    net->SetSourceLayer(1, 0, 1, 40);
+    net->Propagate();
+    EXPECT_EQ(net->GetNet(1, 0), 7.0f);
+    EXPECT_EQ(net->IntervalOf(1, 0, 0, 100.0f), 0);
+    net->SetIntervalBase(1, 0, 2, int32_t(net->Store->Count()) - 8);
+    net->Propagate();
+    EXPECT_EQ(net->GetNet(1, 0), 0.0f);
+    EXPECT_EQ(net->WeightFor(1, 0, 2, 0.0f), 0.0f);
+}
+
 } // namespace
