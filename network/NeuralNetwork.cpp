@@ -230,6 +230,15 @@ bool IsFree(const TSlots& v, uint32_t record)
     return v.W16(record + 2) == 0;
 }
 
+// Number of interval records of a dendrite, 0 when its table would reach past the store.
+uint16_t TableSize(const TSlots& v, uint32_t dendriteSlot)
+{
+    const uint16_t count = v.W16(dendriteSlot + 3);
+    const uint64_t end = uint64_t(static_cast<uint32_t>(v.W(dendriteSlot + 4)))
+        + uint64_t(TNeuralNetwork::IntervalRecordSize) * count;
+    return end > v.length ? 0 : count;
+}
+
 // Range and curve of one neuron.
 struct TCurve
 {
@@ -589,7 +598,7 @@ void TNeuralNetwork::RandomizeWeights()
             const double span = double(hi) - double(lo);
             for (uint32_t d = 0; d < dendrites; ++d) {
                 const uint32_t dendrite = v.DendriteAt(slot, d);
-                const uint16_t intervals = v.W16(dendrite + 3);
+                const uint16_t intervals = TableSize(v, dendrite);
                 uint32_t record = static_cast<uint32_t>(v.W(dendrite + 4));
                 for (uint32_t r = 0; r < intervals; ++r, record += IntervalRecordSize) {
                     if (!IsFree(v, record))
@@ -697,7 +706,7 @@ bool TNeuralNetwork::Train(bool Commit)
                 }
                 for (uint32_t d = 0; d < dendrites && !served; ++d) {
                     const uint32_t dendrite = v.DendriteAt(slot, d);
-                    const uint16_t intervals = v.W16(dendrite + 3);
+                    const uint16_t intervals = TableSize(v, dendrite);
                     uint32_t record = static_cast<uint32_t>(v.W(dendrite + 4));
                     for (uint32_t r = 0; r < intervals; ++r, record += IntervalRecordSize) {
                         if (IsFree(v, record)) {
