@@ -528,6 +528,7 @@ uint16_t TNeuralNetwork::IntervalOf(uint16_t layer, uint16_t neuron, uint16_t de
 {
     const TSlots v = SlotsOf(*Store);
     const uint32_t slot = DendriteSlot(layer, neuron, dendrite);
+    CheckSlots(slot, DendriteRecordSize);
     TWidthCache widths;
     uint32_t record;
     if (!SelectRecord(v, slot, x, record, widths))
@@ -543,24 +544,26 @@ uint16_t TNeuralNetwork::CurrentInterval(uint16_t layer, uint16_t neuron, uint16
 float TNeuralNetwork::WeightFor(uint16_t layer, uint16_t neuron, uint16_t dendrite, float x)
 {
     const TSlots v = SlotsOf(*Store);
+    const uint32_t slot = DendriteSlot(layer, neuron, dendrite);
+    CheckSlots(slot, DendriteRecordSize);
     uint32_t record;
     TWidthCache widths;
-    return SelectRecord(v, DendriteSlot(layer, neuron, dendrite), x, record, widths) ? v.R(record + 1) : 0.0f;
+    return SelectRecord(v, slot, x, record, widths) ? v.R(record + 1) : 0.0f;
 }
 
 float TNeuralNetwork::Activate(uint16_t layer, uint16_t neuron)
 {
-    return ActivateAt(SlotsOf(*Store), NeuronSlot(layer, neuron));
+    return ActivateAt(SlotsOf(*Store), ExistingNeuronSlot(layer, neuron));
 }
 
 float TNeuralNetwork::InverseActivate(uint16_t layer, uint16_t neuron, float y)
 {
-    return InverseActivateAt(SlotsOf(*Store), NeuronSlot(layer, neuron), y);
+    return InverseActivateAt(SlotsOf(*Store), ExistingNeuronSlot(layer, neuron), y);
 }
 
 void TNeuralNetwork::ComputeNeuron(uint16_t layer, uint16_t neuron)
 {
-    ComputeAt(SlotsOf(*Store), NeuronSlot(layer, neuron));
+    ComputeAt(SlotsOf(*Store), ExistingNeuronSlot(layer, neuron));
 }
 
 void TNeuralNetwork::Propagate()
@@ -614,7 +617,7 @@ void TNeuralNetwork::RandomizeWeights()
 void TNeuralNetwork::AdjustWeights(uint16_t layer, uint16_t neuron)
 {
     const TSlots v = SlotsOf(*Store);
-    const uint32_t slot = NeuronSlot(layer, neuron);
+    const uint32_t slot = ExistingNeuronSlot(layer, neuron);
     const TCurve curve(v, slot);
     const double target = curve.PullIn(v.R(slot + 5));
     const uint16_t dendrites = v.W16(slot + 6);
@@ -764,8 +767,25 @@ bool TNeuralNetwork::Train(bool Commit)
 // ---------------------------------------------------------------------------------------------
 // Slots and accessors
 
+void TNeuralNetwork::CheckSlots(uint32_t slot, uint32_t width)
+{
+    if (uint64_t(slot) + width > Store->Count())
+        throw TEngineError("Slot " + std::to_string(slot) + " lies outside the network store");
+}
+
+uint32_t TNeuralNetwork::ExistingNeuronSlot(uint16_t layer, uint16_t neuron)
+{
+    if (layer >= GetLayerCount() || neuron >= GetNeuronCount(layer))
+        throw TEngineError(
+            "The network has no neuron " + std::to_string(neuron) + " in layer " + std::to_string(layer));
+    const uint32_t slot = NeuronSlot(layer, neuron);
+    CheckSlots(slot, NeuronRecordSize);
+    return slot;
+}
+
 int32_t TNeuralNetwork::GetWhole(uint32_t slot)
 {
+    CheckSlots(slot, 1);
     int32_t value;
     std::memcpy(&value, Store->ItemPtr(slot), sizeof value);
     return value;
@@ -773,11 +793,13 @@ int32_t TNeuralNetwork::GetWhole(uint32_t slot)
 
 void TNeuralNetwork::SetWhole(uint32_t slot, int32_t value)
 {
+    CheckSlots(slot, 1);
     std::memcpy(Store->ItemPtr(slot), &value, sizeof value);
 }
 
 float TNeuralNetwork::GetReal(uint32_t slot)
 {
+    CheckSlots(slot, 1);
     float value;
     std::memcpy(&value, Store->ItemPtr(slot), sizeof value);
     return value;
@@ -785,6 +807,7 @@ float TNeuralNetwork::GetReal(uint32_t slot)
 
 void TNeuralNetwork::SetReal(uint32_t slot, float value)
 {
+    CheckSlots(slot, 1);
     std::memcpy(Store->ItemPtr(slot), &value, sizeof value);
 }
 

@@ -254,7 +254,8 @@ public:
     int TrainPasses() const { return trainPasses; }
 
     // Raw slot access: whole slots hold 32-bit signed integers bit-exactly, real slots
-    // 32-bit floats. No bounds check.
+    // 32-bit floats. A slot outside the store throws TEngineError; the accessors below check
+    // no index against any count, only that the slot they reach lies inside the store.
     int32_t GetWhole(uint32_t slot);
     void SetWhole(uint32_t slot, int32_t value);
     float GetReal(uint32_t slot);
@@ -318,6 +319,10 @@ public:
     void SetHits(uint16_t layer, uint16_t neuron, uint16_t dendrite, uint16_t interval, uint16_t value);
 
 private:
+    // Throws TEngineError unless slots slot to slot + width - 1 lie inside the store.
+    void CheckSlots(uint32_t slot, uint32_t width);
+    // Record of a neuron that exists; throws TEngineError for any other address.
+    uint32_t ExistingNeuronSlot(uint16_t layer, uint16_t neuron);
     uint32_t NeuronSlot(uint16_t layer, uint16_t neuron);
     uint32_t SynapseSlot(uint16_t layer, uint16_t neuron, uint16_t synapse);
     uint32_t DendriteSlot(uint16_t layer, uint16_t neuron, uint16_t dendrite);

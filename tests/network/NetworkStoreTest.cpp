@@ -117,6 +117,24 @@ TEST(NetworkStore, WholeSlotsReadBackBitExact)
     EXPECT_TRUE(std::signbit(net->GetTarget(1, 0)));
 }
 
+TEST(NetworkStore, AddressesOutsideTheStoreThrowInsteadOfCrashing)
+{
+    TNeuralNetwork unbuilt;
+    EXPECT_THROW(unbuilt.SetInput(0, 0, 1.0f), TEngineError);
+    EXPECT_THROW(unbuilt.GetOutput(1, 0), TEngineError);
+    EXPECT_THROW(unbuilt.Activate(0, 0), TEngineError);
+
+    auto net = SmallNetwork();
+    EXPECT_THROW(net->GetWeight(1, 0, 1, 500), TEngineError);
+    EXPECT_THROW(net->SetWhole(88, 1), TEngineError);
+    EXPECT_THROW(net->Activate(2, 0), TEngineError);
+    EXPECT_THROW(net->ComputeNeuron(1, 1), TEngineError);
+    EXPECT_THROW(net->AdjustWeights(0, 2), TEngineError);
+    EXPECT_THROW(net->InverseActivate(1, 3, 1.0f), TEngineError);
+    EXPECT_NO_THROW(net->SetWhole(87, 0));
+    EXPECT_NO_THROW(net->ComputeNeuron(1, 0));
+}
+
 TEST(NetworkStore, OneLayerOrNoneLeavesStoreEmpty)
 {
     auto net = MakeNetwork({ { 5, 0.0, 1.0, 4 } });
