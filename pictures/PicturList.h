@@ -34,6 +34,7 @@ class TBild : public QObject
     Q_OBJECT
 public:
     // The three controls are created as hidden children of `owner`; SetParent shows them on the list.
+    // The item deletes them, so it must go before `owner` does (the list's Clear sees to that).
     explicit TBild(QWidget* owner);
     ~TBild() override;
 
