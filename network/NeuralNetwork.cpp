@@ -566,8 +566,31 @@ void TNeuralNetwork::ComputeNeuron(uint16_t layer, uint16_t neuron)
     ComputeAt(SlotsOf(*Store), ExistingNeuronSlot(layer, neuron));
 }
 
+void TNeuralNetwork::CheckRecords()
+{
+    const TSlots v = SlotsOf(*Store);
+    const uint16_t layerCount = GetLayerCount();
+    if (layerCount == 0)
+        return;
+    CheckSlots(HeaderSize, LayerRecordSize * uint32_t(layerCount));
+    for (uint32_t i = 0; i < layerCount; ++i) {
+        const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
+        if (count == 0)
+            continue;
+        uint32_t slot = v.NeuronAt(i, 0);
+        CheckSlots(slot, NeuronRecordSize * uint32_t(count));
+        for (uint32_t j = 0; j < count; ++j, slot += NeuronRecordSize) {
+            if (const uint16_t synapses = v.W16(slot + 8))
+                CheckSlots(static_cast<uint32_t>(v.W(slot + 9)), SynapseRecordSize * uint32_t(synapses));
+            if (const uint16_t dendrites = v.W16(slot + 6))
+                CheckSlots(static_cast<uint32_t>(v.W(slot + 7)), DendriteRecordSize * uint32_t(dendrites));
+        }
+    }
+}
+
 void TNeuralNetwork::Propagate()
 {
+    CheckRecords();
     const uint16_t layerCount = GetLayerCount();
     const TSlots v = SlotsOf(*Store);
     for (uint32_t i = 0; i < layerCount; ++i) {
@@ -588,6 +611,7 @@ void TNeuralNetwork::RandomizeWeights()
     const uint16_t layerCount = GetLayerCount();
     if (layerCount <= 1)
         return;
+    CheckRecords();
     const TSlots v = SlotsOf(*Store);
     for (uint32_t i = 1; i < layerCount; ++i) {
         const uint16_t count = v.W16(HeaderSize + LayerRecordSize * i);
@@ -780,6 +804,10 @@ uint32_t TNeuralNetwork::ExistingNeuronSlot(uint16_t layer, uint16_t neuron)
             "The network has no neuron " + std::to_string(neuron) + " in layer " + std::to_string(layer));
     const uint32_t slot = NeuronSlot(layer, neuron);
     CheckSlots(slot, NeuronRecordSize);
+    if (const uint16_t synapses = GetWhole(slot + 8) & 0xFFFF)
+        CheckSlots(static_cast<uint32_t>(GetWhole(slot + 9)), SynapseRecordSize * uint32_t(synapses));
+    if (const uint16_t dendrites = GetWhole(slot + 6) & 0xFFFF)
+        CheckSlots(static_cast<uint32_t>(GetWhole(slot + 7)), DendriteRecordSize * uint32_t(dendrites));
     return slot;
 }
 

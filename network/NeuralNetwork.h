@@ -321,6 +321,9 @@ public:
 private:
     // Throws TEngineError unless slots slot to slot + width - 1 lie inside the store.
     void CheckSlots(uint32_t slot, uint32_t width);
+    // Throws TEngineError when a layer's neurons or a neuron's synapses or dendrites would lie
+    // outside the store (possible only in a store edited through the accessors).
+    void CheckRecords();
     // Record of a neuron that exists; throws TEngineError for any other address.
     uint32_t ExistingNeuronSlot(uint16_t layer, uint16_t neuron);
     uint32_t NeuronSlot(uint16_t layer, uint16_t neuron);

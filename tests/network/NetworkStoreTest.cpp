@@ -133,6 +133,18 @@ TEST(NetworkStore, AddressesOutsideTheStoreThrowInsteadOfCrashing)
     EXPECT_THROW(net->InverseActivate(1, 3, 1.0f), TEngineError);
     EXPECT_NO_THROW(net->SetWhole(87, 0));
     EXPECT_NO_THROW(net->ComputeNeuron(1, 0));
+
+    // Records moved outside the store by hand stop the pass before anything is read there.
+    net->SetDendriteBase(1, 0, 86);
+    EXPECT_THROW(net->Propagate(), TEngineError);
+    EXPECT_THROW(net->RandomizeWeights(), TEngineError);
+    EXPECT_THROW(net->Activate(1, 0), TEngineError);
+    net->SetDendriteBase(1, 0, 54);
+    net->SetNeuronBase(1, 80);
+    EXPECT_THROW(net->Propagate(), TEngineError);
+    EXPECT_THROW(net->Train(false), TEngineError);
+    net->SetNeuronBase(1, 37);
+    EXPECT_NO_THROW(net->Propagate());
 }
 
 TEST(NetworkStore, OneLayerOrNoneLeavesStoreEmpty)
