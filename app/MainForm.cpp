@@ -7,16 +7,20 @@
 #include "app/TextFiles.h"
 #include "pictures/Image.h"
 #include "pictures/PictureDecoder.h"
+#include "skin/TransparentMoviePlayerControl.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSplitter>
@@ -72,6 +76,28 @@ QString OkText(std::chrono::steady_clock::time_point start)
 {
     return QStringLiteral("OK! (Time: ")
         + TMemoProcessor::FormatElapsed(std::chrono::steady_clock::now() - start) + QStringLiteral(")");
+}
+
+// "x,y,w,h" of a widget, or of a part of it, in screen coordinates; empty while it is hidden.
+QString ScreenRect(const QWidget* widget, QRect local = QRect())
+{
+    if (!widget || !widget->isVisible())
+        return QString();
+    if (local.isNull())
+        local = widget->rect();
+    const QPoint topLeft = widget->mapToGlobal(local.topLeft());
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(topLeft.x())
+        .arg(topLeft.y())
+        .arg(local.width())
+        .arg(local.height());
+}
+
+// One "key=value" line of a report; line breaks in the value become spaces.
+QString ReportLine(const QString& key, QString value)
+{
+    value.replace(u'\r', u' ').replace(u'\n', u' ');
+    return key + u'=' + value + u'\n';
 }
 
 QString SizeText(const TImage* image)
@@ -300,8 +326,15 @@ void TMainForm::FormCreate()
 
 void TMainForm::LoadSkin()
 {
-    // The skin player control is created here, over Panel6, and loads AppFolder + "skin.mrv" on layer 0;
-    // its command event calls TransparentMoviePlayerControl1MovieCommand.
+    // The skin fills Panel6 from the left, beneath the edit fields, which stay clickable over it. Without
+    // skin.mrv or without a player library the panel shows only its background and no command can be given.
+    TransparentMoviePlayerControl1 = new TTransparentMoviePlayerControl(Panel6);
+    TransparentMoviePlayerControl1->setObjectName(QStringLiteral("TransparentMoviePlayerControl1"));
+    TransparentMoviePlayerControl1->setGeometry(0, 0, ClientWidth, SkinHeight);
+    TransparentMoviePlayerControl1->lower();
+    connect(TransparentMoviePlayerControl1, &TTransparentMoviePlayerControl::OnMovieCommand, this,
+        &TMainForm::TransparentMoviePlayerControl1MovieCommand);
+    TransparentMoviePlayerControl1->LoadMovie(0, AppFolder + QStringLiteral("skin.mrv"));
 }
 
 void TMainForm::showEvent(QShowEvent* event)
@@ -537,25 +570,63 @@ QString TMainForm::StatusText() const
 
 QString TMainForm::StateReportText() const
 {
-    auto line = [](const QString& key, QString value) {
-        value.replace(u'\r', u' ').replace(u'\n', u' ');
-        return key + u'=' + value + u'\n';
-    };
     QString text;
-    text += line(QStringLiteral("Edit2"), Edit2->text());
-    text += line(QStringLiteral("Label1"), Label1->text());
-    text += line(QStringLiteral("Path"), Path->text());
-    text += line(QStringLiteral("StatusBar1"), StatusText());
-    text += line(QStringLiteral("Networks"), QString::number(Memo.Networks.size()));
-    text += line(QStringLiteral("Image1"), SizeText(Image1));
-    text += line(QStringLiteral("Image2"), SizeText(Image2));
-    text += line(QStringLiteral("ListCount"), QString::number(PicturList->Count()));
-    text += line(QStringLiteral("SelectedIndex"), QString::number(PicturList->SelectedIndex()));
-    text += line(QStringLiteral("Folder"), CurrentFolder);
+    text += ReportLine(QStringLiteral("Edit2"), Edit2->text());
+    text += ReportLine(QStringLiteral("Label1"), Label1->text());
+    text += ReportLine(QStringLiteral("Path"), Path->text());
+    text += ReportLine(QStringLiteral("StatusBar1"), StatusText());
+    text += ReportLine(QStringLiteral("Networks"), QString::number(Memo.Networks.size()));
+    text += ReportLine(QStringLiteral("Image1"), SizeText(Image1));
+    text += ReportLine(QStringLiteral("Image2"), SizeText(Image2));
+    text += ReportLine(QStringLiteral("ListCount"), QString::number(PicturList->Count()));
+    text += ReportLine(QStringLiteral("SelectedIndex"), QString::number(PicturList->SelectedIndex()));
+    text += ReportLine(QStringLiteral("Folder"), CurrentFolder);
+    return text;
+}
+
+QString TMainForm::ScreenReportText() const
+{
+    QString text;
+    text += ReportLine(QStringLiteral("Geometry.MainForm"), ScreenRect(this));
+    for (const QWidget* widget : { static_cast<const QWidget*>(Panel6), static_cast<const QWidget*>(Edit2),
+             static_cast<const QWidget*>(ShellTreeView1), static_cast<const QWidget*>(PicturList),
+             static_cast<const QWidget*>(Image1) })
+        text += ReportLine(QStringLiteral("Geometry.") + widget->objectName(), ScreenRect(widget));
+    const QModelIndex current = ShellTreeView1->currentIndex();
+    text += ReportLine(
+        QStringLiteral("TreeCurrent"), current.isValid() ? FolderModel->filePath(current) : QString());
+    const QWidget* treeViewport = ShellTreeView1->viewport();
+    const QRect currentRow = ShellTreeView1->visualRect(current).intersected(treeViewport->rect());
+    text += ReportLine(QStringLiteral("Geometry.TreeCurrent"),
+        current.isValid() && !currentRow.isEmpty() ? ScreenRect(treeViewport, currentRow) : QString());
+    const QRect listArea = PicturList->rect();
+    for (int i = 0; i < PicturList->Count(); ++i) {
+        const TBild* item = PicturList->Items(i);
+        text += ReportLine(QStringLiteral("Item%1").arg(i), QFileInfo(item->FileName()).fileName());
+        // Only the part of a thumbnail that shows inside the list can be clicked.
+        QRect shown;
+        if (item->Picture && item->Picture->isVisible())
+            shown = QRect(item->Picture->mapTo(PicturList, QPoint(0, 0)), item->Picture->size())
+                        .intersected(listArea);
+        text += ReportLine(QStringLiteral("Geometry.Item%1").arg(i),
+            shown.isEmpty() ? QString() : ScreenRect(PicturList, shown));
+    }
+    const QWidget* modal = QApplication::activeModalWidget();
+    text += ReportLine(
+        QStringLiteral("Modal"), modal ? QString::fromLatin1(modal->metaObject()->className()) : QString());
+    const auto* box = qobject_cast<const QMessageBox*>(modal);
+    text += ReportLine(QStringLiteral("ModalText"), box ? box->text() : QString());
+    text += ReportLine(QStringLiteral("Geometry.Modal"), ScreenRect(modal));
+    text += ReportLine(QStringLiteral("Skin.Player"),
+        TransparentMoviePlayerControl1->HasPlayer() ? QStringLiteral("1") : QStringLiteral("0"));
+    text += ReportLine(QStringLiteral("Skin.Playing"),
+        TransparentMoviePlayerControl1->IsPlaying() ? QStringLiteral("1") : QStringLiteral("0"));
     return text;
 }
 
 void TMainForm::WriteStateReport() const
 {
+    // The screen report first: whoever waits for a new state report then finds both up to date.
+    WriteFileAtomically(AppFolder + QStringLiteral("mirava-screen.txt"), ScreenReportText().toUtf8());
     WriteFileAtomically(AppFolder + QStringLiteral("mirava-state.txt"), StateReportText().toUtf8());
 }

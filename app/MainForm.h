@@ -17,6 +17,7 @@ class QStatusBar;
 class TAboutBox;
 class TImage;
 class TMainForm;
+class TTransparentMoviePlayerControl;
 
 // A text field laid over the skin: flat and borderless, sunken while it holds the input focus.
 class TSkinEdit : public QLineEdit
@@ -83,7 +84,12 @@ public:
     QString StatusText() const;
     // key=value lines of what the window shows, for whole-window tests.
     QString StateReportText() const;
-    // Writes StateReportText to AppFolder + "mirava-state.txt", replacing it atomically.
+    // key=value lines of where the window's parts are on the screen (Geometry.<name>=x,y,w,h), the tree's
+    // current folder, the listed pictures and where their thumbnails show, the open modal dialog and the
+    // skin's player: what a test needs to drive the window with the pointer and the keyboard.
+    QString ScreenReportText() const;
+    // Writes ScreenReportText to AppFolder + "mirava-screen.txt" and StateReportText to AppFolder +
+    // "mirava-state.txt", each replaced atomically.
     void WriteStateReport() const;
 
     QString AppFolder;
@@ -92,6 +98,7 @@ public:
     QString CurrentFolder; // the listed folder, ending in "/"
 
     QWidget* Panel6 = nullptr;
+    TTransparentMoviePlayerControl* TransparentMoviePlayerControl1 = nullptr;
     TSkinEdit* Edit1 = nullptr;
     TSkinEdit* Edit2 = nullptr;
     TSkinEdit* Edit3 = nullptr;
