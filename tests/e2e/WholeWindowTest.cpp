@@ -1,0 +1,619 @@
+// The whole window, end to end: the real mirava binary from the build folder runs inside a private X server;
+// real mouse clicks and key presses (xdotool) set up the network, open a folder of sample faces, memorise two
+// persons and recognise a third picture of one of them. The window's state is read from the report that the
+// program writes on SIGUSR1; a screenshot of the window is kept as an artifact, also when the test fails.
+
+#include "tests/e2e/TestProcess.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRect>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+using E2e::TLaunch;
+using E2e::TProcess;
+using E2e::TStrings;
+
+namespace {
+
+const QString ProgramPath = QStringLiteral(MIRAVA_E2E_PROGRAM);
+const QString FacesPath = QStringLiteral(MIRAVA_E2E_FACES);
+const QString BuildSkin = QFileInfo(ProgramPath).absolutePath() + QStringLiteral("/skin.mrv");
+const QString ArtifactsFolder = QStringLiteral(MIRAVA_E2E_ARTIFACTS);
+const std::string XvfbPath = MIRAVA_E2E_XVFB;
+const std::string XdotoolPath = MIRAVA_E2E_XDOTOOL;
+const std::string ImportPath = MIRAVA_E2E_IMPORT;
+
+constexpr auto StartTimeout = 20s;
+constexpr auto StepTimeout = 10s;
+const QString TimeTextPattern = QStringLiteral(R"(^OK! \(Time: \d+:\d\d:\d\d\.\d\d\d\)$)");
+
+using TState = std::map<QString, QString>;
+
+QString Get(const TState& state, const char* key)
+{
+    const auto found = state.find(QString::fromLatin1(key));
+    return found == state.end() ? QString() : found->second;
+}
+
+std::string Text(const QString& text)
+{
+    return text.toStdString();
+}
+
+QString Describe(const TState& state)
+{
+    QString text;
+    for (const auto& [key, value] : state)
+        text += key + u'=' + value + u'\n';
+    return text;
+}
+
+// "x,y,w,h" as the state report writes rectangles in screen coordinates.
+std::optional<QRect> ParseRect(const QString& text)
+{
+    const QStringList parts = text.split(u',');
+    if (parts.size() != 4)
+        return std::nullopt;
+    int values[4];
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        values[i] = parts[i].trimmed().toInt(&ok);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (values[2] <= 0 || values[3] <= 0)
+        return std::nullopt;
+    return QRect(values[0], values[1], values[2], values[3]);
+}
+
+// The area of the skin button that sends ("buttoncomand", code): the first rectangle drawn for the button
+// element, in movie coordinates (the movie is shown unscaled at the top left of the skin panel).
+std::optional<QRect> SkinButton(const QString& moviePath, int code)
+{
+    QFile file(moviePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QString movieNamespace = QStringLiteral("urn:mirava:movie");
+    QXmlStreamReader reader(&file);
+    int depth = 0;
+    int buttonDepth = -1;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isEndElement()) {
+            if (depth == buttonDepth)
+                buttonDepth = -1;
+            --depth;
+            continue;
+        }
+        if (!reader.isStartElement())
+            continue;
+        ++depth;
+        const QXmlStreamAttributes attributes = reader.attributes();
+        if (buttonDepth < 0 && attributes.value(movieNamespace, QStringLiteral("command")) == u"buttoncomand"
+            && attributes.value(movieNamespace, QStringLiteral("args")).trimmed() == QString::number(code)) {
+            if (attributes.hasAttribute(QStringLiteral("transform")))
+                return std::nullopt; // a moved button would need the transform applied; the skin has none
+            buttonDepth = depth;
+        }
+        if (buttonDepth > 0 && reader.name() == u"rect") {
+            const QRect area(qRound(attributes.value(QStringLiteral("x")).toDouble()),
+                qRound(attributes.value(QStringLiteral("y")).toDouble()),
+                qRound(attributes.value(QStringLiteral("width")).toDouble()),
+                qRound(attributes.value(QStringLiteral("height")).toDouble()));
+            if (area.isValid())
+                return area;
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether the process has a handler for the signal (the "SigCgt" mask of its status).
+bool CatchesSignal(pid_t pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("SigCgt:")) {
+            bool ok = false;
+            const qulonglong mask = line.mid(7).trimmed().toULongLong(&ok, 16);
+            return ok && (mask >> (signal - 1) & 1) != 0;
+        }
+    return false;
+}
+
+class WholeWindow : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(XvfbPath.empty()) << "Xvfb is missing (scripts/setup.sh installs it)";
+        ASSERT_FALSE(XdotoolPath.empty()) << "xdotool is missing (scripts/setup.sh installs it)";
+        ASSERT_TRUE(QFileInfo(ProgramPath).isExecutable()) << Text(ProgramPath);
+        ASSERT_TRUE(QDir().mkpath(ArtifactsFolder));
+        ASSERT_TRUE(work.isValid());
+        UseProgramFolder(QFileInfo(ProgramPath).absolutePath());
+        // The pictures go into a subfolder of the program's folder, which the tree shows at start.
+        facesFolder = programFolder + QStringLiteral("e2e-faces-%1").arg(::getpid());
+        // Folders of earlier runs that were killed before they could clean up.
+        for (const QString& name :
+            QDir(programFolder)
+                .entryList({ QStringLiteral("e2e-faces-*") }, QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString owner = name.mid(10);
+            if (name == QFileInfo(facesFolder).fileName()
+                || !QFileInfo::exists(QStringLiteral("/proc/") + owner))
+                QDir(programFolder + name).removeRecursively();
+        }
+        ASSERT_TRUE(QDir().mkpath(work.filePath(QStringLiteral("tmp"))));
+    }
+
+    // Runs the program from `folder` (the build's program folder or a copy of it).
+    void UseProgramFolder(const QString& folder)
+    {
+        programFolder = folder + u'/';
+        programPath = programFolder + QFileInfo(ProgramPath).fileName();
+        statePath = programFolder + QStringLiteral("mirava-state.txt");
+        screenPath = programFolder + QStringLiteral("mirava-screen.txt");
+    }
+
+    // A copy of the program in a folder of its own, with the registration of the player library or
+    // without it, and without the skin movie.
+    void UseProgramCopy(bool withPlayer)
+    {
+        const QString folder = work.filePath(QStringLiteral("app"));
+        ASSERT_TRUE(QDir().mkpath(folder));
+        ASSERT_TRUE(QFile::copy(ProgramPath, folder + QStringLiteral("/mirava")));
+        if (withPlayer) {
+            const QString registration
+                = QStringLiteral("registry/CLSID/{7A3C51E2-94B0-4F6D-8C1E-2B5D9A60F314}/InprocServer32");
+            ASSERT_TRUE(QDir(folder).mkpath(QFileInfo(registration).path()));
+            ASSERT_TRUE(QFile::copy(programFolder + registration, folder + u'/' + registration))
+                << "the build wrote no registration of the player library";
+        }
+        UseProgramFolder(folder);
+    }
+
+    void TearDown() override
+    {
+        // The screenshot is taken on every path, before anything is stopped.
+        if (!display.isEmpty() && !ImportPath.empty())
+            SaveScreenshot();
+        if (program.Pid() > 0) {
+            SaveText(QStringLiteral("last-state.txt"), Describe(lastState));
+            program.Stop();
+        }
+        xserver.Stop();
+        QDir(facesFolder).removeRecursively();
+        QFile::remove(statePath);
+        QFile::remove(screenPath);
+    }
+
+    // Artifacts carry the test's name: <test>-<what>.
+    static QString ArtifactPath(const QString& what)
+    {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        return ArtifactsFolder + u'/' + QString::fromLatin1(test ? test->name() : "test") + u'-' + what;
+    }
+
+    void SaveText(const QString& name, const QString& text)
+    {
+        QFile file(ArtifactPath(name));
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.write(text.toUtf8());
+    }
+
+    void SaveScreenshot()
+    {
+        const QString target = ArtifactPath(QStringLiteral("window.png"));
+        QFile::remove(target);
+        TStrings arguments { ImportPath, "-display", Text(display), "-window", "root" };
+        // Cropped to the window when its place is known, else the whole screen.
+        if (const auto window = ParseRect(lastState[QStringLiteral("Geometry.MainForm")])) {
+            arguments.push_back("-crop");
+            arguments.push_back(Text(QStringLiteral("%1x%2+%3+%4")
+                                         .arg(window->width())
+                                         .arg(window->height())
+                                         .arg(window->x())
+                                         .arg(window->y())));
+            arguments.push_back("+repage");
+        }
+        arguments.push_back(Text(target));
+        std::string error;
+        const int code = E2e::Run({ arguments, childEnvironment, {}, {} }, 20s, error);
+        if (code != 0)
+            ADD_FAILURE() << "screenshot failed: " << error << " (exit " << code << ")";
+    }
+
+    // Starts Xvfb on a free display number, which it reports on a pipe.
+    void StartXServer()
+    {
+        int displayPipe[2];
+        ASSERT_EQ(::pipe2(displayPipe, O_CLOEXEC), 0);
+        TLaunch launch;
+        launch.Arguments
+            = { XvfbPath, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset" };
+        launch.Environment = E2e::Environment({}, {});
+        launch.LogPath = Text(ArtifactPath(QStringLiteral("xvfb.log")));
+        launch.PassFd = displayPipe[1];
+        std::string error;
+        const bool started = xserver.Start(launch, error);
+        ::close(displayPipe[1]);
+        if (!started) {
+            ::close(displayPipe[0]);
+            FAIL() << error;
+        }
+        std::string number;
+        const auto deadline = std::chrono::steady_clock::now() + StartTimeout;
+        while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd wait { displayPipe[0], POLLIN, 0 };
+            if (::poll(&wait, 1, 100) <= 0)
+                continue;
+            char buffer[32];
+            const ssize_t got = ::read(displayPipe[0], buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            number.append(buffer, static_cast<size_t>(got));
+        }
+        ::close(displayPipe[0]);
+        const QString trimmed = QString::fromStdString(number).trimmed();
+        ASSERT_FALSE(trimmed.isEmpty()) << "Xvfb did not report its display";
+        display = u':' + trimmed;
+        childEnvironment = E2e::Environment({ "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY" },
+            { "DISPLAY=" + Text(display), "QT_QPA_PLATFORM=xcb" });
+    }
+
+    void StartProgram()
+    {
+        QFile::remove(statePath);
+        QFile::remove(screenPath);
+        TLaunch launch;
+        launch.Arguments = { Text(programPath) };
+        // The slot files go to the working folder and the network's store to TMPDIR: both into the test's
+        // own folder, which is removed with everything in it.
+        TStrings environment = childEnvironment;
+        environment.push_back("TMPDIR=" + Text(work.filePath(QStringLiteral("tmp"))));
+        launch.Environment = environment;
+        launch.Folder = Text(work.path());
+        launch.LogPath = Text(ArtifactPath(QStringLiteral("mirava.log")));
+        std::string error;
+        ASSERT_TRUE(program.Start(launch, error)) << error;
+    }
+
+    // Asks the program for its state report and reads it; empty when none came within the timeout.
+    TState ReadState(std::chrono::milliseconds timeout = 2000ms)
+    {
+        QFile::remove(statePath);
+        QFile::remove(screenPath);
+        if (!program.Running())
+            return {};
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        // SIGUSR1 ends a process that does not catch it: wait until the program has set up its report.
+        while (!CatchesSignal(program.Pid(), SIGUSR1)) {
+            if (std::chrono::steady_clock::now() >= deadline || !program.Running())
+                return {};
+            std::this_thread::sleep_for(10ms);
+        }
+        ::kill(program.Pid(), SIGUSR1);
+        // The screen report is written first, so both are new once the state report is there.
+        while (!QFile::exists(statePath)) {
+            if (std::chrono::steady_clock::now() >= deadline || !program.Running())
+                return {};
+            std::this_thread::sleep_for(10ms);
+        }
+        TState state;
+        for (const QString& path : { statePath, screenPath }) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return {};
+            for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+                const qsizetype equals = line.indexOf(u'=');
+                if (equals > 0)
+                    state[line.left(equals)] = line.mid(equals + 1);
+            }
+        }
+        return state;
+    }
+
+    // Polls the state report until `ready` holds; false after the timeout or when the program ended.
+    bool WaitFor(
+        const std::function<bool(const TState&)>& ready, std::chrono::milliseconds timeout = StepTimeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            TState state = ReadState();
+            if (!state.empty()) {
+                lastState = state;
+                if (ready(state))
+                    return true;
+            }
+            if (!program.Running() || std::chrono::steady_clock::now() >= deadline)
+                return false;
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+
+    bool WaitForValue(
+        const QString& key, const QString& value, std::chrono::milliseconds timeout = StepTimeout)
+    {
+        return WaitFor(
+            [&](const TState& state) {
+                const auto found = state.find(key);
+                return found != state.end() && found->second == value;
+            },
+            timeout);
+    }
+
+    QString Value(const QString& key) const
+    {
+        const auto found = lastState.find(key);
+        return found == lastState.end() ? QString() : found->second;
+    }
+    QString Value(const char* key) const { return Value(QString::fromLatin1(key)); }
+
+    std::optional<QRect> Rect(const QString& key) const { return ParseRect(Value(key)); }
+    std::optional<QRect> Rect(const char* key) const { return Rect(QString::fromLatin1(key)); }
+
+    void Xdotool(const TStrings& arguments)
+    {
+        TStrings command { XdotoolPath };
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        std::string error;
+        const int code = E2e::Run({ command, childEnvironment, {}, {} }, 10s, error);
+        ASSERT_EQ(code, 0) << "xdotool " << arguments.front() << " failed: " << error;
+    }
+
+    // Moves the pointer to the point, lets the widget under it see the move, and clicks the left button.
+    void ClickAt(QPoint point)
+    {
+        Xdotool({ "mousemove", std::to_string(point.x()), std::to_string(point.y()) });
+        std::this_thread::sleep_for(60ms);
+        Xdotool({ "click", "1" });
+    }
+
+    void ClickSkinButton(int code)
+    {
+        const std::optional<QRect> button = SkinButton(BuildSkin, code);
+        ASSERT_TRUE(button) << "no button for code " << code << " in skin.mrv";
+        const std::optional<QRect> panel = Rect("Geometry.Panel6");
+        ASSERT_TRUE(panel) << "no place reported for Panel6";
+        ClickAt(panel->topLeft() + button->center());
+    }
+
+    // Closes the message box on show with a key press, after checking its text.
+    void CloseMessage(const std::function<bool(const QString&)>& expected, const char* what)
+    {
+        ASSERT_TRUE(WaitFor([&](const TState& state) {
+            const auto text = state.find(QStringLiteral("ModalText"));
+            return text != state.end() && expected(text->second);
+        })) << "no message box "
+            << what << "; state:\n"
+            << Text(Describe(lastState));
+        // The pointer goes onto the box first (near its top left corner, away from its button), so that the
+        // key press reaches the box also where the window system gives the focus to the window under the
+        // pointer.
+        if (const std::optional<QRect> box = Rect("Geometry.Modal"))
+            Xdotool({ "mousemove", std::to_string(box->x() + 6), std::to_string(box->y() + 6) });
+        Xdotool({ "key", "Return" });
+        ASSERT_TRUE(WaitForValue(QStringLiteral("Modal"), QString()))
+            << "the message box did not close; state:\n"
+            << Text(Describe(lastState));
+    }
+
+    // Clicks the thumbnail of the picture file `name` in the list.
+    void PickPicture(const QString& name)
+    {
+        int index = -1;
+        for (int i = 0; i < Value("ListCount").toInt(); ++i)
+            if (Value(QStringLiteral("Item%1").arg(i)) == name)
+                index = i;
+        ASSERT_GE(index, 0) << Text(name) << " is not in the list; state:\n" << Text(Describe(lastState));
+        const std::optional<QRect> thumbnail = Rect(QStringLiteral("Geometry.Item%1").arg(index));
+        ASSERT_TRUE(thumbnail) << "no place reported for " << Text(name);
+        ClickAt(thumbnail->center());
+        const QString path = facesFolder + u'/' + name;
+        ASSERT_TRUE(WaitFor([&](const TState& state) {
+            return Get(state, "Path") == path && !Get(state, "Image1").isEmpty();
+        })) << "the picture "
+            << Text(name) << " was not shown; state:\n"
+            << Text(Describe(lastState));
+        // A newly shown picture clears the name and the last match.
+        EXPECT_EQ(Text(Value("Edit2")), "");
+        EXPECT_EQ(Text(Value("Label1")), "");
+        EXPECT_EQ(Text(Value("Image2")), "");
+    }
+
+    void Memorise(const QString& picture, const QString& name)
+    {
+        ASSERT_NO_FATAL_FAILURE(PickPicture(picture));
+        const std::optional<QRect> edit = Rect("Geometry.Edit2");
+        ASSERT_TRUE(edit) << "no place reported for Edit2";
+        ClickAt(edit->center());
+        Xdotool({ "type", "--delay", "30", Text(name) });
+        ASSERT_TRUE(WaitForValue(QStringLiteral("Edit2"), name)) << "the name did not reach Edit2; state:\n"
+                                                                 << Text(Describe(lastState));
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(8));
+        const QRegularExpression timeText(TimeTextPattern);
+        ASSERT_NO_FATAL_FAILURE(CloseMessage(
+            [&](const QString& text) { return timeText.match(text).hasMatch(); }, "with the memorise time"));
+        EXPECT_TRUE(timeText.match(Value("StatusBar1")).hasMatch()) << Text(Value("StatusBar1"));
+    }
+
+    // Waits until the window is up with the program's folder listed and its current row in the tree shown.
+    void WaitForWindow()
+    {
+        ASSERT_TRUE(WaitFor(
+            [&](const TState& state) {
+                return Get(state, "Folder") == programFolder && ParseRect(Get(state, "Geometry.MainForm"))
+                    && ParseRect(Get(state, "Geometry.TreeCurrent"));
+            },
+            StartTimeout))
+            << "the window did not come up with its folder listed; state:\n"
+            << Text(Describe(lastState));
+    }
+
+    // Without a skin no command can be given: a click where the set-up button would be changes nothing.
+    void ExpectNoCommandFromTheTopPanel()
+    {
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(3));
+        // Watched for a while: set-up would show its message within half a second.
+        EXPECT_FALSE(WaitFor(
+            [](const TState& state) {
+                return !Get(state, "Modal").isEmpty() || Get(state, "Networks") != u"0";
+            },
+            1500ms))
+            << "a command ran; state:\n"
+            << Text(Describe(lastState));
+        EXPECT_EQ(Text(Value("Modal")), "") << "a message box came up";
+        EXPECT_EQ(Text(Value("Networks")), "0");
+    }
+
+    QTemporaryDir work;
+    QString programPath;
+    QString programFolder;
+    QString statePath;
+    QString screenPath;
+    QString facesFolder;
+    QString display;
+    TStrings childEnvironment;
+    TProcess xserver;
+    TProcess program;
+    TState lastState;
+};
+
+TEST_F(WholeWindow, MemoriseAndRecogniseThroughTheSkin)
+{
+    // Three persons with three pictures each, which differ by a few pixels of shift.
+    {
+        std::string error;
+        const int code = E2e::Run({ { Text(FacesPath), "--bmp", Text(facesFolder), "--persons", "3",
+                                        "--pictures", "3", "--vary", "shift" },
+                                      E2e::Environment({}, {}), {}, {} },
+            60s, error);
+        ASSERT_EQ(code, 0) << "mirava-faces failed: " << error;
+        ASSERT_EQ(QDir(facesFolder).entryList({ QStringLiteral("*.bmp") }, QDir::Files).size(), 9);
+    }
+    ASSERT_NO_FATAL_FAILURE(StartXServer());
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+
+    // At start the tree selects the program's folder and the skin is playing over the top panel.
+    ASSERT_NO_FATAL_FAILURE(WaitForWindow());
+    ASSERT_EQ(Text(Value("Skin.Player")), "1") << "the skin's player was not created";
+    EXPECT_EQ(Text(Value("Skin.Playing")), "1") << "the skin is not playing";
+    EXPECT_EQ(Text(Value("Networks")), "0");
+
+    // Open the pictures' folder with the keyboard in the tree: a click on the selected folder, Right to
+    // unfold it and, once its subfolders are read, Right again to step into them; then Down to the pictures'
+    // folder.
+    // The tree reads its folders in the background and rows above the current one may still come in, so the
+    // click waits until the current row has kept its place for a moment.
+    QString treeRow;
+    int unchanged = 0;
+    ASSERT_TRUE(WaitFor(
+        [&](const TState& state) {
+            const QString row = Get(state, "Geometry.TreeCurrent");
+            unchanged = row == treeRow && !row.isEmpty() ? unchanged + 1 : 0;
+            treeRow = row;
+            return unchanged >= 4;
+        },
+        StartTimeout))
+        << "the tree's current row kept moving; state:\n"
+        << Text(Describe(lastState));
+    ClickAt(ParseRect(treeRow)->center());
+    ASSERT_TRUE(WaitFor([&](const TState& state) {
+        return Get(state, "TreeCurrent") == programFolder.chopped(1);
+    })) << "the click on the program's folder selected another one; state:\n"
+        << Text(Describe(lastState));
+    bool inside = false;
+    for (int step = 0; step < 20 && !inside; ++step) {
+        Xdotool({ "key", "Right" });
+        inside = WaitFor(
+            [&](const TState& state) { return Get(state, "TreeCurrent").startsWith(programFolder); }, 500ms);
+    }
+    ASSERT_TRUE(inside) << "could not open the program's folder in the tree; state:\n"
+                        << Text(Describe(lastState));
+    const QString wantedFolder = facesFolder + u'/';
+    for (int step = 0; step < 40 && Value("TreeCurrent") != facesFolder; ++step) {
+        const QString before = Value("TreeCurrent");
+        Xdotool({ "key", "Down" });
+        WaitFor([&](const TState& state) { return Get(state, "TreeCurrent") != before; }, 3s);
+        if (!Value("TreeCurrent").startsWith(programFolder))
+            break; // left the program's folder: the pictures' folder is not below it
+    }
+    ASSERT_EQ(Text(Value("TreeCurrent")), Text(facesFolder)) << "state:\n" << Text(Describe(lastState));
+    ASSERT_TRUE(WaitFor([&](const TState& state) {
+        return Get(state, "Folder") == wantedFolder && Get(state, "ListCount") == u"9";
+    })) << "the folder's pictures were not listed; state:\n"
+        << Text(Describe(lastState));
+
+    // Set up the network: the skin button with code 3, then the message "OK!".
+    ASSERT_NO_FATAL_FAILURE(ClickSkinButton(3));
+    ASSERT_NO_FATAL_FAILURE(
+        CloseMessage([](const QString& text) { return text == QStringLiteral("OK!"); }, "\"OK!\""));
+    EXPECT_EQ(Text(Value("Networks")), "1");
+
+    // Memorise two persons, each under the name typed into Edit2.
+    ASSERT_NO_FATAL_FAILURE(Memorise(QStringLiteral("anna_1.bmp"), QStringLiteral("Anna")));
+    ASSERT_NO_FATAL_FAILURE(Memorise(QStringLiteral("bodo_1.bmp"), QStringLiteral("Bodo")));
+
+    // Another picture of the second person is recognised under the second name.
+    ASSERT_NO_FATAL_FAILURE(PickPicture(QStringLiteral("bodo_2.bmp")));
+    ASSERT_NO_FATAL_FAILURE(ClickSkinButton(6));
+    const QRegularExpression timeText(TimeTextPattern);
+    ASSERT_TRUE(WaitFor([&](const TState& state) {
+        return timeText.match(Get(state, "StatusBar1")).hasMatch();
+    })) << "recognise did not finish; state:\n"
+        << Text(Describe(lastState));
+    EXPECT_EQ(Text(Value("Label1")), "Bodo");
+    EXPECT_EQ(Text(Value("Edit2")), "Bodo");
+    EXPECT_FALSE(Value("Image2").isEmpty()) << "no memorised picture beside the match";
+    EXPECT_EQ(Text(Value("Modal")), "") << "recognise shows no message box";
+
+    // The slot files in the program's working folder name the two persons in the first two slots.
+    QFile names(work.filePath(QStringLiteral("listname.ini")));
+    ASSERT_TRUE(names.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(names.readAll().startsWith("Anna\r\nBodo\r\n\r\n"));
+}
+
+TEST_F(WholeWindow, WithoutTheSkinMovieTheWindowStillWorks)
+{
+    ASSERT_NO_FATAL_FAILURE(UseProgramCopy(true));
+    ASSERT_NO_FATAL_FAILURE(StartXServer());
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    ASSERT_NO_FATAL_FAILURE(WaitForWindow());
+    EXPECT_EQ(Text(Value("Skin.Player")), "1");
+    EXPECT_EQ(Text(Value("Modal")), "") << "a missing skin.mrv must not bring up a message";
+    ASSERT_NO_FATAL_FAILURE(ExpectNoCommandFromTheTopPanel());
+    // The name field over the panel still takes text.
+    ClickAt(Rect("Geometry.Edit2")->center());
+    Xdotool({ "type", "--delay", "30", "Ines" });
+    EXPECT_TRUE(WaitForValue(QStringLiteral("Edit2"), QStringLiteral("Ines")));
+}
+
+TEST_F(WholeWindow, WithoutThePlayerLibraryTheWindowStillWorks)
+{
+    ASSERT_NO_FATAL_FAILURE(UseProgramCopy(false));
+    ASSERT_NO_FATAL_FAILURE(StartXServer());
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    ASSERT_NO_FATAL_FAILURE(WaitForWindow());
+    EXPECT_EQ(Text(Value("Skin.Player")), "0");
+    EXPECT_EQ(Text(Value("Modal")), "") << "a missing player library must not bring up a message";
+    ASSERT_NO_FATAL_FAILURE(ExpectNoCommandFromTheTopPanel());
+}
+
+} // namespace
