@@ -201,7 +201,7 @@ struct TWidthCache
 template <class TVisit>
 void ForSelectedRecords(const TSlots& v, uint32_t neuronSlot, uint32_t dendrites, TVisit&& visit)
 {
-    constexpr uint32_t Ahead = 16; // a power of two
+    constexpr uint32_t Ahead = 64; // a power of two
     constexpr uint32_t None = 0xFFFFFFFFu;
     uint32_t ring[Ahead];
     const uint32_t first = static_cast<uint32_t>(v.W(neuronSlot + 7));
@@ -211,7 +211,7 @@ void ForSelectedRecords(const TSlots& v, uint32_t neuronSlot, uint32_t dendrites
         uint32_t record;
         if (!SelectRecord(v, dendrite, v.R(dendrite + 2), record, widths))
             return None;
-        __builtin_prefetch(v.s + record + 1);
+        __builtin_prefetch(v.s + record + 1, 0, 1);
         return record;
     };
     const uint32_t primed = std::min(Ahead, dendrites);
