@@ -148,19 +148,24 @@ protected:
         ASSERT_TRUE(QFileInfo(ProgramPath).isExecutable()) << Text(ProgramPath);
         ASSERT_TRUE(QDir().mkpath(ArtifactsFolder));
         ASSERT_TRUE(work.isValid());
+        RemoveLeftovers(QDir::tempPath() + u'/', QStringLiteral("mirava-e2e-"));
         UseProgramFolder(QFileInfo(ProgramPath).absolutePath());
         // The pictures go into a subfolder of the program's folder, which the tree shows at start.
         facesFolder = programFolder + QStringLiteral("e2e-faces-%1").arg(::getpid());
-        // Folders of earlier runs that were killed before they could clean up.
-        for (const QString& name :
-            QDir(programFolder)
-                .entryList({ QStringLiteral("e2e-faces-*") }, QDir::Dirs | QDir::NoDotAndDotDot)) {
-            const QString owner = name.mid(10);
-            if (name == QFileInfo(facesFolder).fileName()
-                || !QFileInfo::exists(QStringLiteral("/proc/") + owner))
-                QDir(programFolder + name).removeRecursively();
-        }
+        QDir(facesFolder).removeRecursively();
+        RemoveLeftovers(programFolder, QStringLiteral("e2e-faces-"));
         ASSERT_TRUE(QDir().mkpath(work.filePath(QStringLiteral("tmp"))));
+    }
+
+    // Removes the folders "<prefix><pid>..." in `parent` that runs killed before they could clean up left.
+    static void RemoveLeftovers(const QString& parent, const QString& prefix)
+    {
+        const QRegularExpression owner(u'^' + QRegularExpression::escape(prefix) + QStringLiteral("(\\d+)"));
+        for (const QString& name : QDir(parent).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QRegularExpressionMatch match = owner.match(name);
+            if (match.hasMatch() && !QFileInfo::exists(QStringLiteral("/proc/") + match.captured(1)))
+                QDir(parent + name).removeRecursively();
+        }
     }
 
     // Runs the program from `folder` (the build's program folder or a copy of it).
@@ -483,7 +488,9 @@ protected:
         EXPECT_EQ(Text(Value("Networks")), "0");
     }
 
-    QTemporaryDir work;
+    // The test's own folder; its name carries the test's process id, so that a later run can remove what a
+    // killed one left (the network's store alone is 90 MB).
+    QTemporaryDir work { QDir::tempPath() + QStringLiteral("/mirava-e2e-%1-XXXXXX").arg(::getpid()) };
     QString programPath;
     QString programFolder;
     QString statePath;
@@ -583,6 +590,17 @@ TEST_F(WholeWindow, MemoriseAndRecogniseThroughTheSkin)
     EXPECT_EQ(Text(Value("Edit2")), "Bodo");
     EXPECT_FALSE(Value("Image2").isEmpty()) << "no memorised picture beside the match";
     EXPECT_EQ(Text(Value("Modal")), "") << "recognise shows no message box";
+
+    // The About button shows the About box, which a click on its panel (below the texts) closes.
+    ASSERT_NO_FATAL_FAILURE(ClickSkinButton(0));
+    ASSERT_TRUE(WaitForValue(QStringLiteral("Modal"), QStringLiteral("TAboutBox")))
+        << "no About box; state:\n"
+        << Text(Describe(lastState));
+    const std::optional<QRect> about = Rect("Geometry.Modal");
+    ASSERT_TRUE(about);
+    ClickAt(about->topLeft() + QPoint(about->width() / 2, about->height() - 20));
+    ASSERT_TRUE(WaitForValue(QStringLiteral("Modal"), QString())) << "the About box did not close; state:\n"
+                                                                  << Text(Describe(lastState));
 
     // The slot files in the program's working folder name the two persons in the first two slots.
     QFile names(work.filePath(QStringLiteral("listname.ini")));
