@@ -224,9 +224,9 @@ protected:
             file.write(text.toUtf8());
     }
 
-    void SaveScreenshot()
+    void SaveScreenshot(const QString& what = QStringLiteral("window.png"))
     {
-        const QString target = ArtifactPath(QStringLiteral("window.png"));
+        const QString target = ArtifactPath(what);
         QFile::remove(target);
         TStrings arguments { ImportPath, "-display", Text(display), "-window", "root" };
         // Cropped to the window when its place is known, else the whole screen.
@@ -401,8 +401,10 @@ protected:
         ClickAt(panel->topLeft() + button->center());
     }
 
-    // Closes the message box on show with a key press, after checking its text.
-    void CloseMessage(const std::function<bool(const QString&)>& expected, const char* what)
+    // Closes the message box on show with a key press, after checking its text; `screenshot` names an
+    // artifact with the box on screen.
+    void CloseMessage(const std::function<bool(const QString&)>& expected, const char* what,
+        const QString& screenshot = QString())
     {
         ASSERT_TRUE(WaitFor([&](const TState& state) {
             const auto text = state.find(QStringLiteral("ModalText"));
@@ -410,6 +412,8 @@ protected:
         })) << "no message box "
             << what << "; state:\n"
             << Text(Describe(lastState));
+        if (!screenshot.isEmpty())
+            SaveScreenshot(screenshot);
         // The pointer goes onto the box first (near its top left corner, away from its button), so that the
         // key press reaches the box also where the window system gives the focus to the window under the
         // pointer.
@@ -587,8 +591,8 @@ TEST_F(WholeWindow, MemoriseAndRecogniseThroughTheSkin)
 
     // Set up the network: the skin button with code 3, then the message "OK!".
     ASSERT_NO_FATAL_FAILURE(ClickSkinButton(3));
-    ASSERT_NO_FATAL_FAILURE(
-        CloseMessage([](const QString& text) { return text == QStringLiteral("OK!"); }, "\"OK!\""));
+    ASSERT_NO_FATAL_FAILURE(CloseMessage([](const QString& text) { return text == QStringLiteral("OK!"); },
+        "\"OK!\"", QStringLiteral("set-up-message.png")));
     EXPECT_EQ(Text(Value("Networks")), "1");
 
     // Memorise two persons, each under the name typed into Edit2.
