@@ -150,7 +150,7 @@ bool JpegStart(TJpegSession* session, int scaleNum, bool cmyk)
 }
 
 // Reads every row into `pixels` (RGB, `stride` bytes a row). CMYK rows pass through `cmykRow`
-// and are turned into RGB; Adobe files store CMYK inverted.
+// and are turned into RGB; files with an APP14 marker store CMYK inverted.
 bool JpegReadRows(TJpegSession* session, unsigned char* pixels, long stride, unsigned char* cmykRow)
 {
     if (setjmp(session->error.jump))

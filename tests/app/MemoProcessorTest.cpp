@@ -1,6 +1,7 @@
 #include "app/MemoProcessor.h"
 
 #include "app/AppError.h"
+#include "support/StripedPerson.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,20 +30,6 @@ QImage Filled(int width, int height, QColor colour, QImage::Format format = QIma
 {
     QImage image(width, height, format);
     image.fill(colour);
-    return image;
-}
-
-// A picture of its own for each person: stripes of a person-specific width and brightness.
-QImage Person(int person)
-{
-    QImage image(100, 100, QImage::Format_RGB888);
-    for (int y = 0; y < 100; ++y) {
-        for (int x = 0; x < 100; ++x) {
-            const bool stripe = ((x + y * (person % 3)) / (3 + person)) % 2 == 0;
-            const int grey = stripe ? 20 + 45 * person : 250 - 30 * person;
-            image.setPixelColor(x, y, QColor(grey, grey, grey));
-        }
-    }
     return image;
 }
 
@@ -190,7 +177,7 @@ TEST_F(MemoWithFiles, MemoriseFillsTheFirstFreeSlotAndWritesTheSlotFiles)
 {
     TMemoProcessor memo;
     memo.SetUpNetwork();
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Person(0));
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(0));
     EXPECT_EQ(memo.Memorise("  Anna Maria ", "/pics/anna_1.bmp", pattern), 0);
     EXPECT_EQ(memo.NameList[0], QStringLiteral("  Anna Maria "));
     EXPECT_EQ(memo.FileList[0], QStringLiteral("/pics/anna_1.bmp"));
@@ -221,7 +208,7 @@ TEST_F(MemoWithFiles, TheTwentyFirstMemoriseChangesNothing)
 {
     TMemoProcessor memo;
     memo.SetUpNetwork();
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Person(1));
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(1));
     for (int i = 0; i < SlotCount; ++i)
         ASSERT_EQ(memo.Memorise(QStringLiteral("p%1").arg(i), QStringLiteral("/f%1.bmp").arg(i), pattern), i);
     const QByteArray names = ReadBytes(Here("listname.ini"));
@@ -238,7 +225,7 @@ TEST_F(MemoWithFiles, SlotFilesCanGoElsewhereOrNowhere)
 {
     TMemoProcessor memo;
     memo.SetUpNetwork();
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Person(2));
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(2));
     memo.SaveSlotFilesOnMemorise = false;
     memo.Memorise("a", "/a.bmp", pattern);
     EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files).isEmpty());
@@ -283,19 +270,19 @@ TEST_F(MemoWithFiles, RecogniseChoosesTheMemorisedPersonAmongSeveral)
     memo.Networks[0]->SeedRandom(7);
     memo.Networks[0]->RandomizeWeights();
 
-    const TInputPattern probe = TMemoProcessor::BuildInputPattern(Person(0));
+    const TInputPattern probe = TMemoProcessor::BuildInputPattern(StripedPerson(0));
     const TMemoProcessor::TRecognition empty = memo.Recognise(probe);
     EXPECT_FALSE(empty.Found); // nothing memorised yet
 
     constexpr int People = 4;
     for (int p = 0; p < People; ++p)
         memo.Memorise(QStringLiteral("person%1").arg(p), QStringLiteral("/p%1.bmp").arg(p),
-            TMemoProcessor::BuildInputPattern(Person(p)));
+            TMemoProcessor::BuildInputPattern(StripedPerson(p)));
     const QByteArray names = ReadBytes(Here("listname.ini"));
     const QStringList trained = memo.TrainedList;
     for (int p = 0; p < People; ++p) {
         const TMemoProcessor::TRecognition result
-            = memo.Recognise(TMemoProcessor::BuildInputPattern(Person(p)));
+            = memo.Recognise(TMemoProcessor::BuildInputPattern(StripedPerson(p)));
         EXPECT_TRUE(result.Found);
         EXPECT_EQ(result.BestSlot, p);
         EXPECT_EQ(result.Outputs.size(), size_t(SlotCount));

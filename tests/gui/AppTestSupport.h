@@ -2,6 +2,7 @@
 
 #include "app/MainForm.h"
 #include "app/Messages.h"
+#include "support/StripedPerson.h"
 
 #include <QDialog>
 #include <QDir>
@@ -77,19 +78,7 @@ protected:
         file.write(bytes);
     }
 
-    // A 100 x 100 picture of one person: stripes of a person-specific width and brightness.
-    static QImage Person(int person)
-    {
-        QImage image(100, 100, QImage::Format_RGB888);
-        for (int y = 0; y < 100; ++y) {
-            for (int x = 0; x < 100; ++x) {
-                const bool stripe = ((x + y * (person % 3)) / (3 + person)) % 2 == 0;
-                const int grey = stripe ? 20 + 45 * person : 250 - 30 * person;
-                image.setPixelColor(x, y, QColor(grey, grey, grey));
-            }
-        }
-        return image;
-    }
+    static QImage Person(int person) { return StripedPerson(person); }
 
     static void SavePerson(int person, const QString& path) { ASSERT_TRUE(Person(person).save(path)); }
 

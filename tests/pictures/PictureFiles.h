@@ -20,7 +20,7 @@ struct TJpegOptions
 };
 
 // Encodes `image` with libjpeg. For CMYK and YCCK the image's red, green and blue become the
-// Adobe-style (inverted) C, M and Y channels with no black, so they decode back to the same colours.
+// inverted (APP14-marker style) C, M and Y channels with no black, so they decode back to the same colours.
 QByteArray EncodeJpeg(const QImage& image, const TJpegOptions& options = {});
 QByteArray EncodeBmp(const QImage& image);
 
