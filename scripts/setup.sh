@@ -9,7 +9,6 @@ packages=(
   libgl-dev libxkbcommon-dev
   libjpeg62-turbo-dev libturbojpeg0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libsimpleini-dev
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils imagemagick
   fonts-dejavu-core
