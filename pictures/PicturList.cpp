@@ -281,8 +281,10 @@ bool TBild::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick: {
         auto* mouse = static_cast<QMouseEvent*>(event);
+        // The second press of a double click lowers the picture like any press, but its release
+        // is not a click of its own: a double click selects once.
         if (mouse->button() == Qt::LeftButton)
-            pressedLeft = true;
+            pressedLeft = event->type() == QEvent::MouseButtonPress;
         PictureMouseDown();
         return true;
     }

@@ -217,10 +217,22 @@ TEST_F(PicturListTest, ClickSelectsReleaseElsewhereDoesNot)
     SendMouse(fourth, QEvent::MouseButtonPress, QPoint(5, 5), Qt::RightButton);
     SendMouse(fourth, QEvent::MouseButtonRelease, QPoint(5, 5), Qt::RightButton);
     EXPECT_EQ(list->changes, 1);
+    // A double click is one click: the press that makes it double lowers the picture, but its
+    // release selects nothing a second time.
+    QWidget* fifth = list->Items(4)->Picture;
+    MoveOver(fifth);
+    Press(fifth);
+    Release(fifth);
+    SendMouse(fifth, QEvent::MouseButtonDblClick, QPoint(5, 5), Qt::LeftButton);
+    EXPECT_TRUE(list->Items(4)->IsAtRest());
+    Release(fifth);
+    EXPECT_TRUE(list->Items(4)->IsRaised());
+    EXPECT_EQ(list->SelectedIndex(), 4);
+    EXPECT_EQ(list->changes, 2);
     // Clear and Add keep the selection.
     list->Clear();
     list->Add(Picture(10, 10));
-    EXPECT_EQ(list->SelectedIndex(), 2);
+    EXPECT_EQ(list->SelectedIndex(), 4);
 }
 
 TEST_F(PicturListTest, ArrangeWithScrollBar)
