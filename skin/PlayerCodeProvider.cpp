@@ -101,9 +101,8 @@ void TPlayerCodeProviderBasedOnStream::LoadFrom(QIODevice& stream)
         return;
     }
     loader = std::move(newLoader);
+    // The version is read whether or not the library has a class factory: it still tells what the library is.
     getClassObject = reinterpret_cast<TGetClassObjectFunction>(loader->FindExport(ExportGetClassObject));
-    if (!getClassObject)
-        return;
     const auto* record = static_cast<const TPlayerVersionRecord*>(loader->FindExport(ExportVersionRecord));
     if (record && record->magic == VersionRecordMagic)
         version = PackVersion(record->major, record->minor, record->build, record->revision);

@@ -70,6 +70,14 @@ TEST(SkinPlayerCode, ALibraryWithoutVersionRecordHasVersionZero)
     EXPECT_TRUE(Creates(*provider));
 }
 
+TEST(SkinPlayerCode, ALibraryWithoutClassFactoryStillReportsItsVersion)
+{
+    auto provider = FromFile(QStringLiteral(MIRAVA_NOFACTORY_LIBRARY));
+    EXPECT_TRUE(provider->LoadError().isEmpty()) << provider->LoadError().toStdString();
+    EXPECT_FALSE(Creates(*provider));
+    EXPECT_EQ(provider->Version(), PackVersion(3, 1, 2, 4));
+}
+
 TEST(SkinPlayerCode, WithoutALibraryNoPlayerIsCreated)
 {
     TPlayerCodeProvider abstractProvider;
