@@ -56,7 +56,23 @@ std::uintptr_t KeyState(Qt::MouseButtons buttons, Qt::KeyboardModifiers modifier
     return state;
 }
 
+// Property reads and writes and the load-movie operation drop the player's failures; the other operations
+// hand them on to their caller.
+void Check(HResult result, const char* operation)
+{
+    if (Failed(result))
+        throw TMoviePlayerError(operation, result);
+}
+
 } // namespace
+
+TMoviePlayerError::TMoviePlayerError(const char* operation, HResult result)
+    : std::runtime_error(QStringLiteral("The skin's movie player failed in %1 (error 0x%2).")
+                             .arg(QLatin1String(operation))
+                             .arg(static_cast<std::uint32_t>(result), 8, 16, QLatin1Char('0'))
+                             .toStdString())
+    , result(result)
+{ }
 
 // The host's side of the seam: client site, windowless in-place site, control site, container and event sink.
 // Its lifetime is the control's; the reference count is kept only because the interfaces have one.
@@ -483,32 +499,32 @@ std::unique_ptr<QIODevice> TTransparentMoviePlayerControl::LoadMovieUsingStream(
 void TTransparentMoviePlayerControl::Play()
 {
     if (PlayerVersion() >= 3)
-        player->Play();
+        Check(player->Play(), "Play");
 }
 
 void TTransparentMoviePlayerControl::Stop()
 {
     if (PlayerVersion() >= 3)
-        player->Stop();
+        Check(player->Stop(), "Stop");
 }
 
 void TTransparentMoviePlayerControl::Rewind()
 {
     if (PlayerVersion() >= 3)
-        player->Rewind();
+        Check(player->Rewind(), "Rewind");
 }
 
 void TTransparentMoviePlayerControl::GotoFrame(int frame)
 {
     if (PlayerVersion() >= 3)
-        player->GotoFrame(frame);
+        Check(player->GotoFrame(frame), "GotoFrame");
 }
 
 int TTransparentMoviePlayerControl::CurrentFrame() const
 {
     int frame = 0;
     if (PlayerVersion() >= 3)
-        player->CurrentFrame(&frame);
+        Check(player->CurrentFrame(&frame), "CurrentFrame");
     return frame;
 }
 
@@ -516,7 +532,7 @@ bool TTransparentMoviePlayerControl::IsPlaying() const
 {
     bool playing = true;
     if (PlayerVersion() >= 3)
-        player->IsPlaying(&playing);
+        Check(player->IsPlaying(&playing), "IsPlaying");
     return playing;
 }
 
@@ -524,7 +540,7 @@ int TTransparentMoviePlayerControl::PercentLoaded() const
 {
     int percent = 0;
     if (PlayerVersion() >= 3)
-        player->PercentLoaded(&percent);
+        Check(player->PercentLoaded(&percent), "PercentLoaded");
     return percent;
 }
 
@@ -532,7 +548,7 @@ bool TTransparentMoviePlayerControl::FrameLoaded(int frame) const
 {
     bool loaded = true;
     if (PlayerVersion() >= 3)
-        player->FrameLoaded(frame, &loaded);
+        Check(player->FrameLoaded(frame, &loaded), "FrameLoaded");
     return loaded;
 }
 
@@ -540,7 +556,7 @@ int TTransparentMoviePlayerControl::ReadyState() const
 {
     int state = 0;
     if (PlayerVersion() >= 3)
-        player->ReadyState(&state);
+        Check(player->ReadyState(&state), "ReadyState");
     return state;
 }
 
@@ -548,21 +564,21 @@ int TTransparentMoviePlayerControl::TotalFrames() const
 {
     int frames = 0;
     if (PlayerVersion() >= 3)
-        player->TotalFrames(&frames);
+        Check(player->TotalFrames(&frames), "TotalFrames");
     return frames;
 }
 
 void TTransparentMoviePlayerControl::SetVariable(const QString& name, const QString& value)
 {
     if (PlayerVersion() >= 4)
-        player->SetVariable(name, value);
+        Check(player->SetVariable(name, value), "SetVariable");
 }
 
 QString TTransparentMoviePlayerControl::GetVariable(const QString& name) const
 {
     QString value;
     if (PlayerVersion() >= 4)
-        player->GetVariable(name, &value);
+        Check(player->GetVariable(name, &value), "GetVariable");
     return value;
 }
 
@@ -570,14 +586,14 @@ QString TTransparentMoviePlayerControl::CallFunction(const QString& request)
 {
     QString response;
     if (PlayerVersion() >= 8)
-        player->CallFunction(request, &response);
+        Check(player->CallFunction(request, &response), "CallFunction");
     return response;
 }
 
 void TTransparentMoviePlayerControl::SetReturnValue(const QString& value)
 {
     if (PlayerVersion() >= 8)
-        player->SetReturnValue(value);
+        Check(player->SetReturnValue(value), "SetReturnValue");
 }
 
 HResult TTransparentMoviePlayerControl::RequestResource(const QString& path, QIODevice& stream)

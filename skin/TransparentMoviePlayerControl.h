@@ -10,8 +10,20 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <stdexcept>
 
 class QPainter;
+
+// A failure the movie player reported in a playback, timeline or variable operation.
+class TMoviePlayerError : public std::runtime_error
+{
+public:
+    TMoviePlayerError(const char* operation, Mrv::HResult result);
+    Mrv::HResult Result() const { return result; }
+
+private:
+    Mrv::HResult result;
+};
 
 class TTransparentMoviePlayerControl : public QWidget, private Mrv::IMoviePlayerControlBase
 {
@@ -62,7 +74,8 @@ public:
     bool MakeParentTransparent() const { return makeParentTransparent; }
     void SetMakeParentTransparent(bool value);
 
-    // Playback operations; below the needed player version they do nothing and return their defaults.
+    // Playback operations; below the needed player version they do nothing and return their defaults. A
+    // failure of the player throws TMoviePlayerError.
     void Play();
     void Stop();
     void Rewind();

@@ -128,6 +128,27 @@ TEST_F(SkinControl, PropertiesLiveInTheCacheUntilAPlayerExistsAndThenOnThePlayer
     EXPECT_EQ(control.PercentLoaded(), 100);
 }
 
+TEST_F(SkinControl, PlayerFailuresReachTheCallerExceptInPropertiesAndLoading)
+{
+    TTransparentMoviePlayerControl unparented;
+    EXPECT_NO_THROW(unparented.GotoFrame(5)) << "without a player nothing is called";
+
+    TPanel panel;
+    auto control = Hosted(panel);
+    EXPECT_NO_THROW(control->GotoFrame(0));
+    try {
+        control->GotoFrame(5); // this player can only go back to the first frame
+        ADD_FAILURE() << "the failure was dropped";
+    } catch (const TMoviePlayerError& error) {
+        EXPECT_EQ(error.Result(), ResultNotImpl);
+        EXPECT_FALSE(QString::fromUtf8(error.what()).isEmpty());
+    }
+    // Property writes and the load-movie operation drop the player's failures.
+    EXPECT_NO_THROW(control->SetProperty(TMovieProperty::ScaleMode, 7));
+    EXPECT_NO_THROW(control->LoadMovie(1, moviePath));
+    EXPECT_TRUE(control->IsPlaying());
+}
+
 TEST_F(SkinControl, LoadingReportsProgressAndReadyStateAlsoFromAStream)
 {
     TPanel panel;
