@@ -23,6 +23,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
@@ -234,6 +235,18 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     panel1Layout->addWidget(ShellTreeView1);
     connect(ShellTreeView1->selectionModel(), &QItemSelectionModel::currentChanged, this,
         [this](const QModelIndex&, const QModelIndex&) { ShellTreeView1Change(); });
+    followTimer.setSingleShot(true);
+    followTimer.setInterval(50);
+    connect(&followTimer, &QTimer::timeout, this, &TMainForm::BringCurrentFolderIntoView);
+    connect(FolderModel, &QAbstractItemModel::rowsInserted, this, &TMainForm::FollowCurrentFolder);
+    connect(FolderModel, &QAbstractItemModel::layoutChanged, this, &TMainForm::FollowCurrentFolder);
+    connect(FolderModel, &QFileSystemModel::directoryLoaded, this, &TMainForm::FollowCurrentFolder);
+    connect(ShellTreeView1->verticalScrollBar(), &QScrollBar::rangeChanged, this,
+        &TMainForm::FollowCurrentFolder);
+    connect(ShellTreeView1->verticalScrollBar(), &QScrollBar::actionTriggered, this,
+        &TMainForm::StopFollowingCurrentFolder);
+    ShellTreeView1->installEventFilter(this);
+    ShellTreeView1->viewport()->installEventFilter(this);
 
     Panel2 = MakePanel(Splitter1, QStringLiteral("Panel2"));
 
@@ -305,6 +318,12 @@ TMainForm::~TMainForm()
 {
     if (!closed)
         FormClose();
+    // The tree and its model go after the members; they must not reach the follow timer then.
+    StopFollowingCurrentFolder();
+    ShellTreeView1->removeEventFilter(this);
+    ShellTreeView1->viewport()->removeEventFilter(this);
+    disconnect(FolderModel, nullptr, this, nullptr);
+    disconnect(ShellTreeView1->verticalScrollBar(), nullptr, this, nullptr);
 }
 
 void TMainForm::FormCreate()
@@ -378,6 +397,18 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == Panel3 && event->type() == QEvent::Resize)
         Panel3Resize();
+    if (watched == ShellTreeView1 || watched == ShellTreeView1->viewport()) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+            StopFollowingCurrentFolder(); // the user moves in the tree now
+            break;
+        default:
+            break;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -407,10 +438,30 @@ void TMainForm::SelectFolder(const QString& folder)
         return;
     }
     ShellTreeView1->setCurrentIndex(index);
-    ShellTreeView1->scrollTo(index);
-    // The tree is laid out and its folders are read after this returns; bring the folder into view then too.
-    QTimer::singleShot(
-        100, ShellTreeView1, [this] { ShellTreeView1->scrollTo(ShellTreeView1->currentIndex()); });
+    // The tree reads the folders along the path in the background, and rows that come in later move the
+    // chosen one; it is kept in view until they are all in or the user takes over the tree.
+    followCurrentFolder = true;
+    BringCurrentFolderIntoView();
+}
+
+void TMainForm::BringCurrentFolderIntoView()
+{
+    const QModelIndex current = ShellTreeView1->currentIndex();
+    if (current.isValid())
+        ShellTreeView1->scrollTo(current, QAbstractItemView::PositionAtCenter);
+}
+
+void TMainForm::FollowCurrentFolder()
+{
+    // At most one scroll per interval, however many batches of rows come in meanwhile.
+    if (followCurrentFolder && !followTimer.isActive())
+        followTimer.start();
+}
+
+void TMainForm::StopFollowingCurrentFolder()
+{
+    followCurrentFolder = false;
+    followTimer.stop();
 }
 
 void TMainForm::ShellTreeView1Change()

@@ -6,6 +6,7 @@
 
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QTimer>
 #include <QTreeView>
 
 class QFileDialog;
@@ -136,6 +137,9 @@ private:
     void FormClose();
     void LoadSkin();
     void Panel3Resize();
+    void BringCurrentFolderIntoView();
+    void FollowCurrentFolder();
+    void StopFollowingCurrentFolder();
 
     void ShowAboutCommand();
     void ShowSaveDialogCommand();
@@ -147,6 +151,8 @@ private:
 
     QString shownPicture; // the file of the picture in Image1
     QString skipMessage; // the status text of the last listing that skipped entries
+    QTimer followTimer; // brings the tree's current folder back into view after its rows moved
+    bool followCurrentFolder = false;
     bool shown = false;
     bool closed = false;
 };

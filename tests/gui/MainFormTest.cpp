@@ -229,3 +229,27 @@ TEST_F(MainForm, ARightClickInTheTreeSelectsTheFolder)
     EXPECT_EQ(window.CurrentFolder, App("sub/"));
     EXPECT_EQ(window.PicturList->Count(), 1);
 }
+
+TEST_F(MainForm, TheProgramsFolderRowIsWhollyInViewOnceTheTreeHasLoaded)
+{
+    // Many sibling folders before the program's folder push its row far below the first screen of the tree,
+    // and they take the tree a while to read.
+    QTemporaryDir base;
+    for (int i = 0; i < 20000; ++i)
+        ASSERT_TRUE(QDir(base.path()).mkdir(QStringLiteral("a%1").arg(i, 5, 10, QLatin1Char('0'))));
+    ASSERT_TRUE(QDir(base.path()).mkdir("zz"));
+    form = std::make_unique<TMainForm>(base.filePath("zz"));
+    TMainForm& window = *form;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QModelIndex baseIndex = window.FolderModel->index(base.path());
+    ASSERT_TRUE(baseIndex.isValid());
+    // The tree reads its folders in the background; wait until the sibling folders are all in.
+    QTRY_COMPARE_WITH_TIMEOUT(window.FolderModel->rowCount(baseIndex), 20001, 30000);
+    QTest::qWait(500);
+    const QModelIndex current = window.ShellTreeView1->currentIndex();
+    ASSERT_EQ(window.FolderModel->filePath(current), base.filePath("zz"));
+    const QRect row = window.ShellTreeView1->visualRect(current);
+    const QRect shown = window.ShellTreeView1->viewport()->rect();
+    EXPECT_TRUE(shown.contains(row)) << row.y() << "+" << row.height() << " in " << shown.height();
+}
