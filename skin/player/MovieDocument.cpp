@@ -54,6 +54,7 @@ std::unique_ptr<TMovieDocument> TMovieDocument::Parse(const QByteArray& bytes, Q
 
     std::unique_ptr<TMovieDocument> doc(new TMovieDocument);
     doc->text = QString::fromUtf8(bytes);
+    doc->textBytes = bytes.size();
 
     // One pass over the XML: the root, the top-level elements, every element with an id and the buttons.
     QXmlStreamReader reader(doc->text);
@@ -139,7 +140,35 @@ std::unique_ptr<TMovieDocument> TMovieDocument::Parse(const QByteArray& bytes, Q
             doc->runs.push_back({ i, i, animated });
     }
 
-    doc->whole = std::make_unique<QSvgRenderer>(doc->Patched(0, -1));
+    // Every renderer parses the whole text, which then is the movie with a display attribute set on some of
+    // its top-level elements and looks. Too many runs, or runs that would take the parsing past the budget
+    // on their own, are drawn as one; only the looks that fit in what is left of the budget are kept.
+    const qint64 perRenderer = doc->textBytes
+        + static_cast<qint64>(sizeof(" display=\"inline\""))
+            * (doc->topLevel.size() + 2 * doc->buttons.size() + 1);
+    if (doc->runs.size() > static_cast<std::size_t>(MaxRuns)
+        || (1 + static_cast<qint64>(doc->runs.size())) * perRenderer > MaxParsedBytes) {
+        const bool animated = std::find(doc->topLevelAnimated.begin(), doc->topLevelAnimated.end(), true)
+            != doc->topLevelAnimated.end();
+        if (!doc->runs.empty())
+            doc->runs = { { 0, static_cast<int>(doc->topLevel.size()) - 1, animated } };
+    }
+    qint64 budget = MaxParsedBytes - (1 + static_cast<qint64>(doc->runs.size())) * perRenderer;
+    for (int i = 0; i < static_cast<int>(doc->buttons.size()); ++i) {
+        qint64 cost = 0;
+        for (int look = 1 + 2 * i; look <= 2 + 2 * i; ++look)
+            for (int run = 0; run < static_cast<int>(doc->runs.size()); ++run)
+                if (doc->LookTouchesRun(look, run))
+                    cost += perRenderer;
+        if (cost > budget)
+            doc->buttons[i].looksShown = false;
+        else
+            budget -= cost;
+    }
+
+    const QByteArray wholeText = doc->Patched(0, -1);
+    doc->wholeBytes = wholeText.size();
+    doc->whole = std::make_unique<QSvgRenderer>(wholeText);
     if (!doc->whole->isValid())
         return fail(QStringLiteral("The movie could not be read as SVG."));
     doc->viewBox = doc->whole->viewBoxF();
@@ -209,7 +238,7 @@ bool TMovieDocument::LookTouchesRun(int lookIndex, int run) const
         return true;
     const TMovieButton& button = buttons[(lookIndex - 1) / 2];
     const QString& shown = lookIndex % 2 == 1 ? button.overId : button.downId;
-    if (shown.isEmpty())
+    if (shown.isEmpty() || !button.looksShown)
         return false;
     for (const QString& id : { button.id, shown }) {
         const int top = tags.value(id).topLevel;
@@ -226,11 +255,15 @@ void TMovieDocument::BuildRenderers()
     keptKey.clear();
     const int looks = 1 + 2 * static_cast<int>(buttons.size());
     renderers.resize(looks);
+    parsedBytes = wholeBytes;
     for (int look = 0; look < looks; ++look) {
         renderers[look].resize(runs.size());
         for (int run = 0; run < static_cast<int>(runs.size()); ++run)
-            if (LookTouchesRun(look, run))
-                renderers[look][run] = std::make_unique<QSvgRenderer>(Patched(look, run));
+            if (LookTouchesRun(look, run)) {
+                const QByteArray patched = Patched(look, run);
+                parsedBytes += patched.size();
+                renderers[look][run] = std::make_unique<QSvgRenderer>(patched);
+            }
     }
     // The animation clock of a renderer starts at its first drawing; draw each once now so that every run and
     // look runs in step.

@@ -29,6 +29,7 @@ struct TMovieButton
     QString overId; // empty, or an element shown instead of the button while the pointer is over it
     QString downId; // empty, or an element shown instead of the button while it is pressed
     QRectF bounds; // in document (view box) units
+    bool looksShown = true; // false when the movie is too large to keep this button's looks
 };
 
 enum class TButtonLook { Normal, Over, Down };
@@ -41,6 +42,11 @@ class TMovieDocument
 public:
     static constexpr qsizetype MaxBytes = 16 * 1024 * 1024;
     static constexpr int DefaultFramesPerSecond = 20;
+    // Every kept renderer parses the whole text once. Beyond MaxRuns runs the top-level elements are drawn as
+    // one run, and buttons whose looks would take the text parsed at load past MaxParsedBytes keep only their
+    // normal look, so that a movie with very many buttons or runs still loads in about a second.
+    static constexpr int MaxRuns = 16;
+    static constexpr qint64 MaxParsedBytes = 16 * 1024 * 1024;
 
     ~TMovieDocument();
     // Returns nothing and sets error when the bytes are not a movie.
@@ -51,6 +57,8 @@ public:
     bool Animated() const;
     int FramesPerSecond() const { return framesPerSecond; }
     int DurationMs() const;
+    // The amount of SVG text parsed to build the kept renderers.
+    qint64 ParsedBytes() const { return parsedBytes; }
 
     // Where the view box lands inside an area of the given size.
     QRectF TargetRect(const QRectF& area, TScaleMode mode) const;
@@ -105,6 +113,9 @@ private:
     // Kept images of the runs without animations, by look and run, valid for keptKey.
     QHash<qint64, QImage> kept;
     QString keptKey;
+    qint64 textBytes = 0; // size of the movie's UTF-8 text
+    qint64 wholeBytes = 0; // size of the text the whole renderer parsed
+    qint64 parsedBytes = 0;
 };
 
 } // namespace Mrv

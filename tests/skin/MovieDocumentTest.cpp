@@ -81,6 +81,72 @@ TEST(MovieDocument, EachLookReplacesTheButtonAndOtherLooksStayHidden)
     }
 }
 
+// Very many buttons with looks, or very many runs, do not make loading parse the text once per look and run.
+TEST(MovieDocument, ManyButtonsAndRunsKeepTheWorkOfLoadingBounded)
+{
+    QByteArray buttons
+        = R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:mrv="urn:mirava:movie" width="200" height="100">)";
+    const int count = 600;
+    for (int i = 0; i < count; ++i)
+        buttons += QStringLiteral(R"(<rect id="b%1" x="%2" y="%3" width="4" height="4" fill="#00FF00" )"
+                                  R"(mrv:command="c" mrv:args="%1" mrv:over="o%1" mrv:down="d%1"/>)"
+                                  R"(<rect id="o%1" x="%2" y="%3" width="4" height="4" fill="#0000FF"/>)"
+                                  R"(<rect id="d%1" x="%2" y="%3" width="4" height="4" fill="#FFFF00"/>)")
+                       .arg(i)
+                       .arg(i % 40 * 5)
+                       .arg(i / 40 * 5)
+                       .toUtf8();
+    buttons += "</svg>";
+    auto doc = TMovieDocument::Parse(buttons);
+    ASSERT_TRUE(doc);
+    ASSERT_EQ(doc->Buttons().size(), static_cast<std::size_t>(count));
+    EXPECT_LE(doc->ParsedBytes(), TMovieDocument::MaxParsedBytes);
+    EXPECT_TRUE(doc->Buttons().front().looksShown);
+    EXPECT_FALSE(doc->Buttons().back().looksShown);
+    // A button that keeps its looks shows them; one that lost them keeps its normal look and the looks stay
+    // hidden.
+    EXPECT_EQ(Draw(*doc, 0, TButtonLook::Over).pixel(1, 1), qRgb(0, 0, 255));
+    const int last = count - 1;
+    const QPoint lastPixel(last % 40 * 5 + 1, last / 40 * 5 + 1);
+    for (TButtonLook look : { TButtonLook::Normal, TButtonLook::Over, TButtonLook::Down }) {
+        EXPECT_EQ(Draw(*doc, last, look).pixel(lastPixel), qRgb(0, 255, 0));
+        EXPECT_EQ(Draw(*doc, last, look, true).pixel(lastPixel), qRgb(0, 255, 0));
+    }
+    EXPECT_EQ(doc->ButtonAt(QPointF(lastPixel)), last);
+
+    QByteArray runs = R"(<svg xmlns="http://www.w3.org/2000/svg" width="200" height="100">)";
+    for (int i = 0; i < 300; ++i)
+        runs += QStringLiteral(R"(<rect x="%1" y="0" width="1" height="10" fill="#FF0000"/>)"
+                               R"(<rect x="%1" y="20" width="1" height="10" fill="#0000FF">)"
+                               R"(<animate attributeName="opacity" values="1;0.9;1" dur="2s" )"
+                               R"(repeatCount="indefinite"/></rect>)")
+                    .arg(i % 200)
+                    .toUtf8();
+    runs += "</svg>";
+    doc = TMovieDocument::Parse(runs);
+    ASSERT_TRUE(doc);
+    EXPECT_LE(doc->ParsedBytes(), TMovieDocument::MaxParsedBytes);
+    const QImage frame = Draw(*doc, -1, TButtonLook::Normal, true);
+    EXPECT_EQ(frame.pixel(150, 5), qRgb(255, 0, 0));
+    EXPECT_EQ(qAlpha(frame.pixel(150, 25)), 255);
+
+    // A few runs of a large movie.
+    QByteArray large = R"(<svg xmlns="http://www.w3.org/2000/svg" width="200" height="100">)";
+    for (int i = 0; i < 4; ++i)
+        large += QStringLiteral(R"(<!-- %1 --><rect x="%2" y="0" width="10" height="10" fill="#FF0000"/>)"
+                                R"(<rect x="%2" y="20" width="10" height="10" fill="#0000FF">)"
+                                R"(<animate attributeName="opacity" values="1;0.9;1" dur="2s" )"
+                                R"(repeatCount="indefinite"/></rect>)")
+                     .arg(QString(1024 * 1024, QLatin1Char('x')))
+                     .arg(i * 20)
+                     .toUtf8();
+    large += "</svg>";
+    doc = TMovieDocument::Parse(large);
+    ASSERT_TRUE(doc);
+    EXPECT_LE(doc->ParsedBytes(), TMovieDocument::MaxParsedBytes);
+    EXPECT_EQ(Draw(*doc, -1, TButtonLook::Normal, true).pixel(65, 5), qRgb(255, 0, 0));
+}
+
 TEST(MovieDocument, WhatIsNotAMovieIsRefusedWithAReason)
 {
     for (const QByteArray& bytes : { QByteArray(), QByteArray("<svg"), QByteArray("<html/>"),
