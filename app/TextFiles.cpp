@@ -34,9 +34,6 @@ std::optional<int> ParseInteger(const QString& text)
     if (pos < length && text[pos] == u'$') {
         base = 16;
         ++pos;
-    } else if (pos < length && (text[pos] == u'x' || text[pos] == u'X')) {
-        base = 16;
-        ++pos;
     } else if (pos + 1 < length && text[pos] == u'0' && (text[pos + 1] == u'x' || text[pos + 1] == u'X')) {
         base = 16;
         pos += 2;

@@ -10,8 +10,8 @@
 void WriteFileAtomically(const QString& path, const QByteArray& content);
 
 // The integer rules of the configuration reader and of the command argument: optional sign, then decimal
-// digits, or hexadecimal digits after "$", "x" or "0x" (either letter case). Anything else, an empty text or
-// a value outside 32 bits gives no value.
+// digits, or hexadecimal digits after "$" or "0x" (either letter case). Anything else, an empty text or a
+// value outside 32 bits gives no value.
 std::optional<int> ParseInteger(const QString& text);
 
 // Removes leading and trailing white space and control characters (every character up to U+0020).

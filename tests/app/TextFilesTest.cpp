@@ -16,13 +16,12 @@ TEST(TextFiles, IntegersFollowTheConfigurationRules)
     EXPECT_EQ(ParseInteger("$10"), 16);
     EXPECT_EQ(ParseInteger("0x10"), 16);
     EXPECT_EQ(ParseInteger("0X1f"), 31);
-    EXPECT_EQ(ParseInteger("x10"), 16);
     EXPECT_EQ(ParseInteger("-1"), -1);
     EXPECT_EQ(ParseInteger("+8"), 8);
     EXPECT_EQ(ParseInteger("-2147483648"), std::numeric_limits<int>::min());
     EXPECT_EQ(ParseInteger("2147483647"), std::numeric_limits<int>::max());
     for (const char* bad : { "", "-", "$", "0x", "1.5", "abc", "12a", "$1g", " 6", "6 ", "2147483648",
-             "99999999999999999999", "- 5", "0x-1" })
+             "99999999999999999999", "- 5", "0x-1", "x10", "X8", "$x1", "0$1" })
         EXPECT_FALSE(ParseInteger(QString::fromLatin1(bad)).has_value()) << bad;
 }
 
