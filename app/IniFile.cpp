@@ -9,6 +9,7 @@ const QString GlobalSection = QStringLiteral("globalconst");
 const QString XKey = QStringLiteral("subfieldXcount");
 const QString YKey = QStringLiteral("subfieldYcount");
 const QString WorkKey = QStringLiteral("subfieldworkcount");
+const QByteArray Utf8ByteOrderMark("\xEF\xBB\xBF");
 
 QByteArray Trimmed(const QByteArray& text)
 {
@@ -29,11 +30,14 @@ TIniFile::TIniFile(QString path)
 void TIniFile::Load()
 {
     lines.clear();
+    byteOrderMark = false;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return;
     const QByteArray content = file.readAll();
-    qsizetype start = 0;
+    // A byte-order mark that an editor put at the start is no part of the first line; it is kept on saving.
+    byteOrderMark = content.startsWith(Utf8ByteOrderMark);
+    qsizetype start = byteOrderMark ? Utf8ByteOrderMark.size() : 0;
     while (start < content.size()) {
         qsizetype newline = content.indexOf('\n', start);
         if (newline < 0) {
@@ -53,7 +57,7 @@ void TIniFile::Load()
 
 QByteArray TIniFile::Content() const
 {
-    QByteArray content;
+    QByteArray content = byteOrderMark ? Utf8ByteOrderMark : QByteArray();
     for (const TLine& line : lines)
         content += line.text + line.end;
     return content;

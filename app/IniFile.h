@@ -36,6 +36,7 @@ private:
     };
     QString path;
     QList<TLine> lines;
+    bool byteOrderMark = false; // the file starts with a UTF-8 byte-order mark
 
     static QString SectionName(const QByteArray& text, bool* isSection);
     static bool KeyOf(const QByteArray& text, QString* key, QString* value);

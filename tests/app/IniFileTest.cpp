@@ -46,6 +46,30 @@ TEST(AppIni, HexadecimalIsReadAndWrittenBackInDecimal)
     config.Write(path);
     EXPECT_EQ(ReadBytes(path),
         QByteArray("[globalconst]\nsubfieldXcount=16\nsubfieldYcount=16\nsubfieldworkcount=16\n"));
+
+    // A bare "x" is no hexadecimal mark: the defaults stand.
+    WriteBytes(path, "[globalconst]\nsubfieldXcount=x10\nsubfieldYcount=X10\nsubfieldworkcount=$x20\n");
+    const TAppConfig bare = TAppConfig::Read(path);
+    EXPECT_EQ(bare.SubfieldXCount, 4);
+    EXPECT_EQ(bare.SubfieldYCount, 4);
+    EXPECT_EQ(bare.SubfieldWorkCount, 16);
+}
+
+TEST(AppIni, AByteOrderMarkAtTheStartIsReadOverAndKept)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.ini");
+    WriteBytes(
+        path, "\xEF\xBB\xBF[globalconst]\r\nsubfieldXcount=5\r\nsubfieldYcount=6\r\nsubfieldworkcount=7\r\n");
+    TAppConfig config = TAppConfig::Read(path);
+    EXPECT_EQ(config.SubfieldXCount, 5);
+    EXPECT_EQ(config.SubfieldYCount, 6);
+    EXPECT_EQ(config.SubfieldWorkCount, 7);
+    config.SubfieldWorkCount = 8;
+    config.Write(path);
+    EXPECT_EQ(ReadBytes(path),
+        QByteArray(
+            "\xEF\xBB\xBF[globalconst]\r\nsubfieldXcount=5\r\nsubfieldYcount=6\r\nsubfieldworkcount=8\r\n"));
 }
 
 TEST(AppIni, NamesMatchWithoutRegardToCaseAndOtherContentStays)
