@@ -35,12 +35,17 @@ void DescribeLayer(TLayer* layer, int count, double lower, double upper, double 
     }
 }
 
+// One line per slot: a line break inside a name or a path (a pasted name, an odd file name) is written as a
+// space, so the file keeps exactly SlotCount lines.
 QByteArray SlotFileContent(const QStringList& list)
 {
     QByteArray content;
     for (int i = 0; i < SlotCount; ++i) {
-        if (i < list.size())
-            content += list[i].toUtf8();
+        if (i < list.size()) {
+            QByteArray line = list[i].toUtf8();
+            line.replace('\r', ' ').replace('\n', ' ');
+            content += line;
+        }
         content += "\r\n";
     }
     return content;

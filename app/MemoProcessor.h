@@ -67,7 +67,8 @@ public:
     // ties to the lower slot; the first used slot when none is above 0.0; -1 when no slot is used.
     static int ChooseBestSlot(const std::vector<float>& outputs, const QStringList& trainedList);
 
-    // Writes "listname.ini", "listfile.ini" and "trained.ini" (StateFilePrefix in front), in this order.
+    // Writes "listname.ini", "listfile.ini" and "trained.ini" (StateFilePrefix in front), in this order, one
+    // line per slot (a line break inside an entry is written as a space).
     // Throws "Cannot create file \"%s\". %s" on failure; the file that failed keeps its old content.
     void SaveSlotFiles() const;
     static QString FormatElapsed(std::chrono::nanoseconds elapsed); // "0:00:00.012" (h:mm:ss.zzz)

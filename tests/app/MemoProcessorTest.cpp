@@ -204,6 +204,23 @@ TEST_F(MemoWithFiles, MemoriseFillsTheFirstFreeSlotAndWritesTheSlotFiles)
         ReadBytes(Here("listname.ini")).startsWith("  Anna Maria \r\nZo\xc3\xab\r\nZo\xc3\xab\r\n\r\n"));
 }
 
+TEST_F(MemoWithFiles, ALineBreakInANameOrPathKeepsOneLinePerSlot)
+{
+    TMemoProcessor memo;
+    memo.SetUpNetwork();
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(0));
+    ASSERT_EQ(memo.Memorise("Anna\nMaria", "/pics/odd\r\nname.bmp", pattern), 0);
+    ASSERT_EQ(memo.Memorise("Bert\r", "/pics/b.bmp", pattern), 1);
+    EXPECT_EQ(memo.NameList[0], QStringLiteral("Anna\nMaria")); // the name in memory stays as typed
+    QStringList names = Repeated("", 20), files = Repeated("", 20);
+    names[0] = "Anna Maria";
+    names[1] = "Bert ";
+    files[0] = "/pics/odd  name.bmp";
+    files[1] = "/pics/b.bmp";
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), Lines(names));
+    EXPECT_EQ(ReadBytes(Here("listfile.ini")), Lines(files));
+}
+
 TEST_F(MemoWithFiles, TheTwentyFirstMemoriseChangesNothing)
 {
     TMemoProcessor memo;
