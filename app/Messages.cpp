@@ -1,5 +1,7 @@
 #include "app/Messages.h"
 
+#include "app/MiravaApplication.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
@@ -24,7 +26,7 @@ void ShowMessage(const QString& text)
         MessageHandler()(text);
         return;
     }
-    QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Information, TMiravaApplication::Title(), text, QMessageBox::Ok,
         QApplication::activeWindow());
     box.exec();
 }

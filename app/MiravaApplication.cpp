@@ -4,9 +4,30 @@
 
 #include <exception>
 
+namespace {
+QString& TitleText()
+{
+    static QString title;
+    return title;
+}
+} // namespace
+
 TMiravaApplication::TMiravaApplication(int& argc, char** argv)
     : QApplication(argc, argv)
-{ }
+{
+    setApplicationName(QStringLiteral("Mirava"));
+    SetTitle(QStringLiteral("Mirava Smart Memo Processor"));
+}
+
+QString TMiravaApplication::Title()
+{
+    return TitleText().isEmpty() ? QCoreApplication::applicationName() : TitleText();
+}
+
+void TMiravaApplication::SetTitle(const QString& title)
+{
+    TitleText() = title;
+}
 
 bool TMiravaApplication::notify(QObject* receiver, QEvent* event)
 {

@@ -4,9 +4,7 @@
 
 int main(int argc, char** argv)
 {
-    TMiravaApplication application(argc, argv);
-    TMiravaApplication::setApplicationName(QStringLiteral("Mirava"));
-    TMiravaApplication::setApplicationDisplayName(QStringLiteral("Mirava Smart Memo Processor"));
+    TMiravaApplication application(argc, argv); // named and titled
     TMainForm mainForm;
     TStateReport stateReport(&mainForm);
     mainForm.show();

@@ -10,7 +10,6 @@ int main(int argc, char** argv)
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     TMiravaApplication application(argc, argv);
-    TMiravaApplication::setApplicationDisplayName(QStringLiteral("Mirava Smart Memo Processor"));
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -2,11 +2,15 @@
 #include "app/StateReport.h"
 #include "pictures/Image.h"
 
+#include <QApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTimer>
 #include <csignal>
 
 using MainForm = TWindowTest;
@@ -252,4 +256,27 @@ TEST_F(MainForm, TheProgramsFolderRowIsWhollyInViewOnceTheTreeHasLoaded)
     const QRect row = window.ShellTreeView1->visualRect(current);
     const QRect shown = window.ShellTreeView1->viewport()->rect();
     EXPECT_TRUE(shown.contains(row)) << row.y() << "+" << row.height() << " in " << shown.height();
+}
+
+TEST_F(MainForm, CaptionsStayAsGivenAndMessageBoxesCarryTheTitle)
+{
+    TMainForm& window = Start();
+    // A platform adds its display name to every window caption that does not end with it.
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), window.windowTitle());
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Mirava"));
+
+    SetMessageHandler({}); // a real message box
+    QString title, text;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        }
+    });
+    closer.start(10);
+    ShowMessage(QStringLiteral("OK!"));
+    EXPECT_EQ(title, QStringLiteral("Mirava Smart Memo Processor"));
+    EXPECT_EQ(text, QStringLiteral("OK!"));
 }
