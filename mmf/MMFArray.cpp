@@ -1,9 +1,11 @@
 #include "mmf/MMFArray.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <random>
 #include <sys/mman.h>
@@ -204,7 +206,7 @@ std::string TMMFArray::MakeTempFileName()
     }
 }
 
-void TMMFArray::MapFile(bool createNew)
+void TMMFArray::MapFile(bool createNew, uint64_t kept)
 {
     int fd = -1;
     if (createNew) {
@@ -216,8 +218,10 @@ void TMMFArray::MapFile(bool createNew)
                 break;
             fileName = MakeTempFileName();
         }
-        if (fd >= 0)
+        if (fd >= 0) {
             fileMade = true;
+            fileLength = 0;
+        }
     } else {
         fd = system->OpenExisting(fileName);
     }
@@ -235,6 +239,12 @@ void TMMFArray::MapFile(bool createNew)
         throw TMMFError("Failed to map view of file!");
     base = static_cast<uint8_t*>(view);
     mapped = true;
+    // The file keeps its length when the array shrinks, so growing again would bring back the
+    // values of elements that were given up. Elements gained read as zero.
+    const uint64_t stale = std::min(fileLength, mapSize);
+    if (stale > kept)
+        std::memset(base + kept, 0, stale - kept);
+    fileLength = std::max(fileLength, mapSize);
 }
 
 void TMMFArray::SetCount(uint32_t n)
@@ -251,13 +261,14 @@ void TMMFArray::SetCount(uint32_t n)
         return;
     }
     const bool createNew = !fileMade;
+    const uint64_t kept = static_cast<uint64_t>(std::min(count, n)) * static_cast<uint64_t>(elementSize);
     if (mapped) {
         system->Unmap(base, mapSize);
         base = nullptr;
         mapped = false;
     }
     count = n;
-    MapFile(createNew);
+    MapFile(createNew, kept);
 }
 
 void TMMFArray::Release()

@@ -102,7 +102,8 @@ public:
     std::string GetTempDir();
 
 private:
-    void MapFile(bool createNew);
+    // kept: bytes at the start of the file that hold the array's elements and stay as they are.
+    void MapFile(bool createNew, uint64_t kept);
 
     TMMFSystem* system;
     uint32_t count = 0;
@@ -112,6 +113,8 @@ private:
     bool deleteOnRelease = true;
     bool mapped = false;
     bool fileMade = false;
+    // Bytes the file is known to hold: it never shrinks while the array uses it.
+    uint64_t fileLength = 0;
     uint8_t dataType = DefaultDataType;
     int elementSize = 1;
     uint8_t* base = nullptr;

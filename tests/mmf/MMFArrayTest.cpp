@@ -109,6 +109,14 @@ TEST(MMFArray, FileAppearsGrowsShrinksAndDisappears)
         file.read(reinterpret_cast<char*>(stored), sizeof stored);
         EXPECT_EQ(stored[2], 2.5f);
 
+        // Growing again: the elements gained read as zero, although the file still holds the
+        // values they had before the array shrank.
+        array.SetCount(1500);
+        EXPECT_EQ(FileSize(first), 8000);
+        EXPECT_EQ(Floats(array)[499], 499.5f);
+        for (uint32_t i = 500; i < 1500; ++i)
+            ASSERT_EQ(Floats(array)[i], 0.0f) << i;
+
         array.SetCount(0);
         EXPECT_FALSE(FileExists(first));
         EXPECT_FALSE(array.Mapped());
