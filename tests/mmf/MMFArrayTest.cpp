@@ -274,11 +274,16 @@ TEST(MMFArray, FailedDeleteIsIgnoredAndRetried)
     {
         TMMFArray array(&system);
         array.SetCount(8);
+        std::memset(array.ItemPtr(0), 0x5A, 8);
         name = array.FileName();
         system.FailRemove = true;
         EXPECT_NO_THROW(array.Release());
         EXPECT_TRUE(FileExists(name));
         system.FailRemove = false;
+        // A new allocation in the file left behind starts from zeros, not from what it held.
+        array.SetCount(8);
+        for (uint32_t i = 0; i < 8; ++i)
+            EXPECT_EQ(*static_cast<uint8_t*>(array.ItemPtr(i)), 0) << i;
         // The array still knows its file and deletes it when destroyed.
     }
     EXPECT_FALSE(FileExists(name));
