@@ -1,4 +1,5 @@
 #include "AppTestSupport.h"
+#include "app/QuitSignals.h"
 #include "app/StateReport.h"
 #include "pictures/Image.h"
 
@@ -279,4 +280,18 @@ TEST_F(MainForm, CaptionsStayAsGivenAndMessageBoxesCarryTheTitle)
     ShowMessage(QStringLiteral("OK!"));
     EXPECT_EQ(title, QStringLiteral("Mirava Smart Memo Processor"));
     EXPECT_EQ(text, QStringLiteral("OK!"));
+}
+
+TEST_F(MainForm, AStopSignalClosesTheWindowAsItsCloseButtonDoes)
+{
+    TMainForm& window = Start();
+    Command("3");
+    ASSERT_EQ(window.Memo.Networks.size(), 1u);
+    TQuitSignals quitSignals(&window);
+    ASSERT_TRUE(quitSignals.Installed());
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    QTRY_VERIFY(!window.isVisible());
+    EXPECT_TRUE(window.Memo.Networks.empty()); // the network and its store file are gone
+    EXPECT_EQ(ReadBytes(App("app.ini")),
+        QByteArray("[globalconst]\nsubfieldXcount=4\nsubfieldYcount=4\nsubfieldworkcount=16\n"));
 }
