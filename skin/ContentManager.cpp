@@ -189,7 +189,9 @@ HResult TContentManager::BindLocal(const QString& url, IBindStatusCallback* cons
         return BindNotServed;
     if (path.isEmpty() || !consumer)
         return BindNotServed;
-    const int fd = FileOpen(path, O_RDONLY, 0);
+    // Without waiting: a named pipe or a device must not hold the program until someone writes to it. Only
+    // regular files are read.
+    const int fd = FileOpen(path, O_RDONLY | O_NONBLOCK, 0);
     if (fd < 0)
         return BindNotServed;
     QByteArray bytes;

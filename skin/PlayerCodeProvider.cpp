@@ -144,7 +144,7 @@ TPlayerCodeProviderBasedOnInstalledLibrary::TPlayerCodeProviderBasedOnInstalledL
     const QString& appFolder)
 {
     const QString path = RegisteredLibrary(appFolder);
-    if (path.isEmpty())
+    if (path.isEmpty() || !QFileInfo(path).isFile()) // a pipe or device would hold the start-up
         return;
     QFile library(path);
     if (library.open(QIODevice::ReadOnly))

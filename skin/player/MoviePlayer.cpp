@@ -51,9 +51,10 @@ bool ReadLocalFile(const QString& url, QByteArray* bytes)
     if (url.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
         path = QUrl(url).toLocalFile();
     const QByteArray name = QFile::encodeName(path);
+    // Without waiting on a named pipe or a device; only regular files are read.
     const int fd = hostServices && hostServices->OpenFile
-        ? hostServices->OpenFile(name.constData(), O_RDONLY, 0)
-        : ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+        ? hostServices->OpenFile(name.constData(), O_RDONLY | O_NONBLOCK, 0)
+        : ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat info

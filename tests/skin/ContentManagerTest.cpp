@@ -5,8 +5,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <chrono>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Mrv;
@@ -165,6 +168,26 @@ TEST(SkinContentBinding, UrlsNobodyServesAreRefusedAndGoneControlsFail)
     manager.ForgetControl(&control);
     EXPECT_EQ(manager.BindToStorage(QStringLiteral("Z:\\FromMemory\\%1\\1\\a.png").arg(Marker), &consumer),
         ResultFail);
+    EXPECT_EQ(consumer.starts, 0);
+}
+
+// A named pipe in place of a movie has no writer: binding it must refuse it, not wait for one.
+TEST(SkinContentBinding, ANamedPipeIsRefusedWithoutWaitingForAWriter)
+{
+    QTemporaryDir dir;
+    const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("skin.mrv")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    TContentManager manager;
+    TRecordingConsumer consumer;
+    auto bound = std::async(
+        std::launch::async, [&] { return manager.BindToStorage(QString::fromLocal8Bit(fifo), &consumer); });
+    if (bound.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "the binding waits for a writer";
+        const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK); // lets the binding go on
+        ::close(writer);
+        bound.wait();
+    }
+    EXPECT_EQ(bound.get(), BindNotServed);
     EXPECT_EQ(consumer.starts, 0);
 }
 

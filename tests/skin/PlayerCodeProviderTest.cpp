@@ -4,7 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Mrv;
 
@@ -124,6 +129,24 @@ TEST(SkinPlayerCode, TheInstalledLibraryIsFoundThroughItsRegistration)
     Register(appFolder, "lib/p.so");
     TPlayerCodeProviderBasedOnInstalledLibrary relative(appFolder);
     EXPECT_TRUE(Creates(relative));
+}
+
+TEST(SkinPlayerCode, ARegisteredNamedPipeIsNotWaitedOn)
+{
+    QTemporaryDir folder;
+    const QString appFolder = folder.path() + QLatin1Char('/');
+    const QByteArray fifo = QFile::encodeName(folder.filePath(QStringLiteral("player.so")));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    Register(appFolder, fifo);
+    auto version = std::async(
+        std::launch::async, [&] { return TPlayerCodeProviderBasedOnInstalledLibrary(appFolder).Version(); });
+    if (version.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "the provider waits for a writer";
+        const int writer = ::open(fifo.constData(), O_WRONLY | O_NONBLOCK); // lets the provider go on
+        ::close(writer);
+        version.wait();
+    }
+    EXPECT_EQ(version.get(), 0u);
 }
 
 TEST(SkinPlayerCode, TheBuildRegistersThePlayerBesideTheProgram)
