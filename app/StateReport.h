@@ -2,22 +2,18 @@
 
 #include <QObject>
 
-class QSocketNotifier;
 class TMainForm;
+class TSignalPipe;
 
-// Writes the main window's state report whenever the process receives SIGUSR1. The signal handler only
-// writes one byte into a pipe; the report is written on the GUI thread when the pipe becomes readable.
+// Writes the main window's state report whenever the process receives SIGUSR1, on the GUI thread.
 class TStateReport : public QObject
 {
     Q_OBJECT
 public:
     explicit TStateReport(TMainForm* form);
-    ~TStateReport() override;
-    bool Installed() const { return notifier != nullptr; }
+    bool Installed() const;
 
 private:
-    void PipeReadable();
-
     TMainForm* form;
-    QSocketNotifier* notifier = nullptr;
+    TSignalPipe* pipe;
 };

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <csignal>
+#include <initializer_list>
+#include <vector>
+
+class QSocketNotifier;
+
+// Turns POSIX signals into a Qt signal on the GUI thread. The handler only writes one byte into a
+// socket pair; `Raised` is emitted when the GUI thread finds the pair readable. One pipe per signal
+// number at a time; the previous handlers come back when the object goes, unless `IgnoreAfterwards`
+// asks for the signals to be ignored from then on (for signals whose default would end the process
+// while it shuts down).
+class TSignalPipe : public QObject
+{
+    Q_OBJECT
+public:
+    enum TAfterwards { RestorePrevious, IgnoreAfterwards };
+
+    TSignalPipe(std::initializer_list<int> signalNumbers, TAfterwards afterwards, QObject* parent = nullptr);
+    ~TSignalPipe() override;
+    bool Installed() const { return notifier != nullptr; }
+
+signals:
+    void Raised();
+
+private:
+    void PipeReadable();
+
+    std::vector<int> signalNumbers;
+    std::vector<struct sigaction> previous;
+    TAfterwards afterwards;
+    int pipeEnds[2] = { -1, -1 };
+    QSocketNotifier* notifier = nullptr;
+};
