@@ -2,23 +2,271 @@
 
 #include "app/AppError.h"
 
-#include <QSaveFile>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int TFileWriteSystem::CreateExclusive(const char* path, mode_t mode)
+{
+    return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+}
+
+ssize_t TFileWriteSystem::Write(int fd, const void* data, size_t size)
+{
+    return ::write(fd, data, size);
+}
+
+int TFileWriteSystem::SetMode(int fd, mode_t mode)
+{
+    return ::fchmod(fd, mode);
+}
+
+int TFileWriteSystem::Sync(int fd)
+{
+    return ::fsync(fd);
+}
+
+int TFileWriteSystem::Close(int fd)
+{
+    return ::close(fd);
+}
+
+int TFileWriteSystem::Rename(const char* from, const char* to)
+{
+    return ::rename(from, to);
+}
+
+int TFileWriteSystem::Remove(const char* path)
+{
+    return ::unlink(path);
+}
+
+int TFileWriteSystem::SyncFolder(const char* path)
+{
+    const int fd = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0; // a folder that cannot be opened for reading cannot be flushed either
+    int result = ::fsync(fd);
+    if (result != 0 && (errno == EINVAL || errno == ENOTSUP || errno == EROFS))
+        result = 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return result;
+}
+
+namespace {
+TFileWriteSystem operatingSystem;
+TFileWriteSystem* currentSystem = &operatingSystem;
+
+constexpr char TemporaryAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int TemporaryAlphabetLength = 62;
+constexpr int TemporaryNameLength = 6;
+const QString TemporaryInfix = QStringLiteral(".tmp-");
+constexpr int NameTries = 100;
+constexpr int LinkDepth = 40;
+// One write call never asks for more, so that a huge piece still makes progress in steps.
+constexpr size_t WriteStep = size_t(1) << 30;
+
+[[noreturn]] void Fail(const QString& shownPath, const QString& reason)
+{
+    throw TAppError(QStringLiteral("Cannot create file \"%1\". %2").arg(shownPath, reason));
+}
+
+[[noreturn]] void FailWithErrno(const QString& shownPath, int error)
+{
+    Fail(shownPath, qt_error_string(error));
+}
+
+// A file of a group on its way: written to its temporary file, not yet renamed.
+struct TPendingFile
+{
+    QString shownPath; // as the caller named it, for messages
+    QByteArray finalPath; // the link target when the caller named a link
+    QByteArray temporaryPath;
+    QByteArray folder;
+};
+
+// The file the caller's path stands for: links are followed to their target, so that a configuration file
+// kept elsewhere through a link stays there. Only a regular file (or none yet) may be replaced.
+QString TargetOf(const QString& path, mode_t* mode, bool* exists)
+{
+    QString target = path;
+    for (int depth = 0;; ++depth) {
+        const QFileInfo info(target);
+        if (!info.isSymLink())
+            break;
+        if (depth == LinkDepth)
+            FailWithErrno(path, ELOOP);
+        target = info.symLinkTarget();
+    }
+    struct stat status
+    {
+    };
+    if (::stat(QFile::encodeName(target).constData(), &status) != 0) {
+        if (errno != ENOENT)
+            FailWithErrno(path, errno);
+        *exists = false;
+        *mode = 0666; // less the umask
+        return target;
+    }
+    if (!S_ISREG(status.st_mode))
+        Fail(path, QStringLiteral("Not a regular file"));
+    *exists = true;
+    *mode = status.st_mode & 07777;
+    return target;
+}
+
+QByteArray TemporaryPathFor(const QByteArray& finalPath)
+{
+    QByteArray path = finalPath + TemporaryInfix.toLatin1();
+    for (int i = 0; i < TemporaryNameLength; ++i)
+        path += TemporaryAlphabet[QRandomGenerator::global()->bounded(TemporaryAlphabetLength)];
+    return path;
+}
+
+// Removes the temporary file again; a failure here changes nothing for the old file.
+void Discard(TFileWriteSystem* system, const TPendingFile& file)
+{
+    const int error = errno;
+    system->Remove(file.temporaryPath.constData());
+    errno = error;
+}
+
+// Writes one temporary file whole, flushed to the disk and closed. Throws with the file removed on failure.
+TPendingFile WriteTemporary(TFileWriteSystem* system, const QString& path, std::span<const TFilePiece> pieces)
+{
+    TPendingFile file;
+    file.shownPath = path;
+    mode_t mode = 0;
+    bool exists = false;
+    const QString target = TargetOf(path, &mode, &exists);
+    file.finalPath = QFile::encodeName(target);
+    file.folder = QFile::encodeName(QFileInfo(target).absolutePath());
+    int fd = -1;
+    for (int attempt = 0; attempt < NameTries && fd < 0; ++attempt) {
+        file.temporaryPath = TemporaryPathFor(file.finalPath);
+        fd = system->CreateExclusive(file.temporaryPath.constData(), mode);
+        if (fd < 0 && errno != EEXIST)
+            FailWithErrno(path, errno);
+    }
+    if (fd < 0)
+        FailWithErrno(path, EEXIST);
+    auto failOpen = [&](int error) {
+        system->Close(fd);
+        Discard(system, file);
+        FailWithErrno(path, error);
+    };
+    // The umask must not narrow the permissions the old file had.
+    if (exists && system->SetMode(fd, mode) != 0)
+        failOpen(errno);
+    for (const TFilePiece& piece : pieces) {
+        const char* data = static_cast<const char*>(piece.Data);
+        size_t left = piece.Size;
+        while (left > 0) {
+            const ssize_t written = system->Write(fd, data, std::min(left, WriteStep));
+            if (written < 0) {
+                if (errno == EINTR)
+                    continue;
+                failOpen(errno);
+            }
+            if (written == 0)
+                failOpen(ENOSPC); // no progress and no reason: the disk took nothing more
+            data += written;
+            left -= size_t(written);
+        }
+    }
+    if (system->Sync(fd) != 0)
+        failOpen(errno);
+    // A file system may report a failed write only when the file is closed.
+    if (system->Close(fd) != 0) {
+        const int error = errno;
+        Discard(system, file);
+        FailWithErrno(path, error);
+    }
+    return file;
+}
+} // namespace
+
+TFileWriteSystem* TFileWriteSystem::Default()
+{
+    return currentSystem;
+}
+
+TFileWriteSystem* TFileWriteSystem::SetDefault(TFileWriteSystem* system)
+{
+    TFileWriteSystem* previous = currentSystem;
+    currentSystem = system ? system : &operatingSystem;
+    return previous;
+}
+
+void WriteFilesAtomically(std::span<const TFileWrite> files)
+{
+    TFileWriteSystem* system = TFileWriteSystem::Default();
+    std::vector<TPendingFile> pending;
+    pending.reserve(files.size());
+    try {
+        for (const TFileWrite& file : files)
+            pending.push_back(WriteTemporary(system, file.Path, file.Pieces));
+    } catch (...) {
+        for (const TPendingFile& file : pending)
+            Discard(system, file);
+        throw;
+    }
+    for (size_t i = 0; i < pending.size(); ++i) {
+        if (system->Rename(pending[i].temporaryPath.constData(), pending[i].finalPath.constData()) != 0) {
+            const int error = errno;
+            for (size_t j = i; j < pending.size(); ++j)
+                Discard(system, pending[j]);
+            FailWithErrno(pending[i].shownPath, error);
+        }
+    }
+    // The renames reach the disk only with their folders.
+    std::vector<QByteArray> synced;
+    for (const TPendingFile& file : pending) {
+        if (std::find(synced.begin(), synced.end(), file.folder) != synced.end())
+            continue;
+        if (system->SyncFolder(file.folder.constData()) != 0)
+            FailWithErrno(file.shownPath, errno);
+        synced.push_back(file.folder);
+    }
+}
+
+void WritePiecesAtomically(const QString& path, std::span<const TFilePiece> pieces)
+{
+    const TFileWrite file { path, std::vector<TFilePiece>(pieces.begin(), pieces.end()) };
+    WriteFilesAtomically(std::span<const TFileWrite>(&file, 1));
+}
+
+void WritePiecesAtomically(const QString& path, std::initializer_list<TFilePiece> pieces)
+{
+    WritePiecesAtomically(path, std::span<const TFilePiece>(pieces.begin(), pieces.size()));
+}
 
 void WriteFileAtomically(const QString& path, const QByteArray& content)
 {
-    QSaveFile file(path);
-    auto fail = [&path, &file]() {
-        QString reason = file.errorString();
-        file.cancelWriting();
-        throw TAppError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, reason));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        fail();
-    if (file.write(content) != content.size())
-        fail();
-    if (!file.commit())
-        fail();
+    const TFilePiece piece { content.constData(), size_t(content.size()) };
+    WritePiecesAtomically(path, std::span<const TFilePiece>(&piece, 1));
+}
+
+bool IsAtomicTemporaryOf(const QString& entry, const QString& fileName)
+{
+    const qsizetype prefix = fileName.size() + TemporaryInfix.size();
+    if (entry.size() != prefix + TemporaryNameLength || !entry.startsWith(fileName + TemporaryInfix))
+        return false;
+    for (qsizetype i = prefix; i < entry.size(); ++i) {
+        const char16_t c = entry[i].unicode();
+        if (!((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')))
+            return false;
+    }
+    return true;
 }
 
 std::optional<int> ParseInteger(const QString& text)

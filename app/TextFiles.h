@@ -2,12 +2,73 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstddef>
+#include <initializer_list>
 #include <optional>
+#include <span>
+#include <sys/types.h>
+#include <vector>
 
-// Writes the whole file beside its final place, flushes it and renames it over the old one, so a crash or a
-// full disk never leaves a torn file. Throws TAppError "Cannot create file "<path>". <reason>" on failure;
-// the old file then stays as it was.
+// The system calls behind atomic writes, gathered in one place so that tests can make any of them fail (a
+// full disk, a short write, a failed flush or rename). The default instance calls the operating system. Each
+// call answers as the system call does: -1 (or a short count) with errno set on failure.
+class TFileWriteSystem
+{
+public:
+    virtual ~TFileWriteSystem() = default;
+
+    // open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode): a new file, never an existing one.
+    virtual int CreateExclusive(const char* path, mode_t mode);
+    virtual ssize_t Write(int fd, const void* data, size_t size);
+    virtual int SetMode(int fd, mode_t mode); // fchmod
+    virtual int Sync(int fd); // fsync
+    virtual int Close(int fd);
+    virtual int Rename(const char* from, const char* to);
+    virtual int Remove(const char* path); // unlink
+    // Flushes a folder's entries (a rename inside it) to the disk; errors of file systems that cannot do
+    // that for folders count as success.
+    virtual int SyncFolder(const char* path);
+
+    // The instance that writes use. Never null.
+    static TFileWriteSystem* Default();
+    // Replaces the default instance (nullptr restores the operating system's); returns the previous one.
+    // Meant for tests; not owned.
+    static TFileWriteSystem* SetDefault(TFileWriteSystem* system);
+};
+
+// A run of bytes to write, not owned: the caller keeps it alive during the write.
+struct TFilePiece
+{
+    const void* Data = nullptr;
+    size_t Size = 0;
+};
+
+// One file of a group written as one: the whole content is the pieces in turn.
+struct TFileWrite
+{
+    QString Path;
+    std::vector<TFilePiece> Pieces;
+};
+
+// Writes the whole file into a new temporary file beside its final place ("<name>.tmp-XXXXXX"), checks that
+// every byte reached it, flushes it to the disk, and renames it over the old file; then flushes the folder.
+// A link is followed and its target replaced. The new file takes the old one's permissions (0666 less the
+// umask for a new file). Throws TAppError "Cannot create file "<path>". <reason>" on failure; the old file
+// then stays as it was and the temporary file is removed.
 void WriteFileAtomically(const QString& path, const QByteArray& content);
+// The same for content made of several pieces written in turn, never joined into one buffer (a header and a
+// large mapped store, say).
+void WritePiecesAtomically(const QString& path, std::span<const TFilePiece> pieces);
+void WritePiecesAtomically(const QString& path, std::initializer_list<TFilePiece> pieces);
+// Several files replaced as one: every temporary file is written whole and flushed before the first rename,
+// and the renames follow the given order. A failure before the renames leaves every old file as it was.
+// Only a rename that fails after an earlier one succeeded (which a folder that took the temporary files
+// hardly ever does) leaves the earlier files new; the error names the file that failed.
+void WriteFilesAtomically(std::span<const TFileWrite> files);
+
+// True when entry is the name of a temporary file that a write of fileName makes: "<fileName>.tmp-" and six
+// letters or digits. Only such names may be cleared away as leftovers of an interrupted write.
+bool IsAtomicTemporaryOf(const QString& entry, const QString& fileName);
 
 // The integer rules of the configuration reader and of the command argument: optional sign, then decimal
 // digits, or hexadecimal digits after "$" or "0x" (either letter case). Anything else, an empty text or a
