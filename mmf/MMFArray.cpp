@@ -4,10 +4,13 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <random>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,6 +24,44 @@ namespace {
 constexpr int CreateAttempts = 100;
 
 std::atomic<TMMFSystem*> defaultSystem { nullptr };
+
+// The three errors of SetCount; callers recognise them by these opening words.
+const char* const OpenFailed = "Failed to open or create file!";
+const char* const MappingFailed = "Failed to create file mapping!";
+const char* const ViewFailed = "Failed to map view of file!";
+
+std::string Reason(int error)
+{
+    char buffer[256];
+    return ::strerror_r(error, buffer, sizeof buffer);
+}
+
+// An error names what failed, the file or folder, and why.
+[[noreturn]] void Fail(const char* what, const std::string& path, const std::string& why)
+{
+    throw TMMFError(std::string(what) + " " + path + ": " + why);
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& path, int error)
+{
+    Fail(what, path, Reason(error));
+}
+
+bool SameFile(const TMMFFileInfo& a, const TMMFFileInfo& b)
+{
+    return a.isRegular && b.isRegular && a.device == b.device && a.inode == b.inode;
+}
+
+void Describe(const struct stat& status, TMMFFileInfo& info)
+{
+    info.isFolder = S_ISDIR(status.st_mode);
+    info.isLink = S_ISLNK(status.st_mode);
+    info.isRegular = S_ISREG(status.st_mode);
+    info.owner = status.st_uid;
+    info.mode = status.st_mode & 07777;
+    info.device = status.st_dev;
+    info.inode = status.st_ino;
+}
 
 TMMFSystem& OperatingSystem()
 {
@@ -57,14 +98,64 @@ int TMMFSystem::CreateExclusive(const std::string& path)
 
 int TMMFSystem::OpenExisting(const std::string& path)
 {
-    return ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    return ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
 }
 
 bool TMMFSystem::Reserve(int fd, uint64_t size)
 {
     // posix_fallocate extends the file when needed and never shrinks it; the space is
     // reserved now, so that writing into the mapping cannot fail later.
-    return ::posix_fallocate(fd, 0, static_cast<off_t>(size)) == 0;
+    const int error = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    errno = error;
+    return error == 0;
+}
+
+uint32_t TMMFSystem::UserId()
+{
+    return ::geteuid();
+}
+
+bool TMMFSystem::MakeFolder(const std::string& path)
+{
+    return ::mkdir(path.c_str(), 0700) == 0;
+}
+
+bool TMMFSystem::Inspect(const std::string& path, TMMFFileInfo& info)
+{
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0)
+        return false;
+    Describe(status, info);
+    return true;
+}
+
+bool TMMFSystem::InspectOpen(int fd, TMMFFileInfo& info)
+{
+    struct stat status;
+    if (::fstat(fd, &status) != 0)
+        return false;
+    Describe(status, info);
+    return true;
+}
+
+bool TMMFSystem::TryLock(int fd)
+{
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+std::vector<std::string> TMMFSystem::ListFolder(const std::string& path)
+{
+    std::vector<std::string> names;
+    DIR* folder = ::opendir(path.c_str());
+    if (!folder)
+        return names;
+    while (const dirent* entry = ::readdir(folder)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    ::closedir(folder);
+    return names;
 }
 
 void* TMMFSystem::Map(int fd, uint64_t size)
@@ -142,6 +233,9 @@ TMMFArray::TMMFArray(TMMFSystem* system)
 TMMFArray::~TMMFArray()
 {
     Release();
+    // A file that could not be deleted stays without its lock: the next set-up of a store
+    // removes it.
+    CloseFile();
 }
 
 int TMMFArray::ElementSize(uint8_t code)
@@ -182,6 +276,21 @@ std::string TMMFArray::GetTempDir()
     return system->TempDir();
 }
 
+std::string TMMFArray::StoreFolder()
+{
+    return GetTempDir() + "mirava-" + std::to_string(system->UserId()) + "/";
+}
+
+bool TMMFArray::IsStoreFileName(const std::string& name)
+{
+    if (name.size() != 12 || name.compare(8, 4, ".tmp") != 0)
+        return false;
+    for (size_t i = 0; i < 8; ++i)
+        if (name[i] == '\0' || !std::strchr(TempNameAlphabet, name[i]))
+            return false;
+    return true;
+}
+
 std::string TMMFArray::MakeTempFileName()
 {
     // Successive calls within one clock tick still draw different names.
@@ -190,7 +299,7 @@ std::string TMMFArray::MakeTempFileName()
     // 64 values: 0 restarts the name, 1 to 63 pick a character, so each character is
     // uniform over the alphabet.
     std::uniform_int_distribution<int> draw(0, TempNameAlphabetLength);
-    const std::string dir = system->TempDir();
+    const std::string dir = StoreFolder();
     for (;;) {
         std::string name;
         while (name.size() < 8) {
@@ -206,37 +315,142 @@ std::string TMMFArray::MakeTempFileName()
     }
 }
 
-void TMMFArray::MapFile(bool createNew, uint64_t kept)
+void TMMFArray::PreparePrivateFolder(const std::string& folder)
 {
-    int fd = -1;
-    if (createNew) {
+    // Without the closing "/": a link must be seen as a link, not as what it points to.
+    const std::string path = folder.substr(0, folder.size() - 1);
+    if (!system->MakeFolder(path) && errno != EEXIST)
+        Fail(OpenFailed, path, errno);
+    // The folder that was there already may have been put there by someone else: the files
+    // go only into a real folder of this user that nobody else can enter. Inside the sticky
+    // temporary folder nobody else can then rename or replace it either.
+    TMMFFileInfo info;
+    if (!system->Inspect(path, info))
+        Fail(OpenFailed, path, errno);
+    if (info.isLink || !info.isFolder)
+        Fail(OpenFailed, path,
+            "not a folder (a link or a file has its name); store files go only into a private folder");
+    const uint32_t user = system->UserId();
+    if (info.owner != user)
+        Fail(OpenFailed, path,
+            "the folder belongs to user " + std::to_string(info.owner) + ", not to this user ("
+                + std::to_string(user) + ")");
+    if ((info.mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", info.mode & 07777);
+        Fail(OpenFailed, path,
+            std::string("the folder is open to other users (mode ") + mode + "), store files need mode 0700");
+    }
+}
+
+void TMMFArray::RemoveLeftovers(const std::string& folder)
+{
+    // Every array holds the lock of its file as long as it uses it, and the system drops a
+    // lock when its holder's last descriptor closes, also when the process is killed. A lock
+    // that can be taken thus marks a file that nobody uses any more.
+    for (const std::string& name : system->ListFolder(folder.substr(0, folder.size() - 1))) {
+        if (!IsStoreFileName(name))
+            continue;
+        const std::string path = folder + name;
+        const int other = system->OpenExisting(path);
+        if (other < 0)
+            continue;
+        TMMFFileInfo opened, named;
+        // The name must still lead to the file that was locked: never delete a file that took
+        // its place meanwhile.
+        if (system->InspectOpen(other, opened) && opened.isRegular && system->TryLock(other)
+            && system->Inspect(path, named) && SameFile(opened, named))
+            system->Remove(path);
+        system->Close(other);
+    }
+}
+
+void TMMFArray::CreateLockedFile()
+{
+    for (int attempt = 1;; ++attempt) {
         // The file is created exclusively: a name taken meanwhile by anyone else is never
         // opened, a new one is drawn instead.
-        for (int attempt = 0; attempt < CreateAttempts; ++attempt) {
-            fd = system->CreateExclusive(fileName);
-            if (fd >= 0 || errno != EEXIST)
-                break;
+        const int made = system->CreateExclusive(fileName);
+        if (made < 0) {
+            const int error = errno;
+            if (error != EEXIST || attempt >= CreateAttempts)
+                Fail(OpenFailed, fileName, error);
             fileName = MakeTempFileName();
+            continue;
         }
-        if (fd >= 0) {
+        if (!system->TryLock(made)) {
+            const int error = errno;
+            if (error != EWOULDBLOCK) {
+                // A file system without locks: a store there could not be told from a leftover.
+                system->Remove(fileName);
+                system->Close(made);
+                Fail(OpenFailed, fileName, error);
+            }
+            // The clean-up of another process found the new file before its lock and removes it.
+            system->Close(made);
+            if (attempt >= CreateAttempts)
+                Fail(OpenFailed, fileName, error);
+            fileName = MakeTempFileName();
+            continue;
+        }
+        TMMFFileInfo opened, named;
+        errno = ENOENT;
+        if (system->InspectOpen(made, opened) && system->Inspect(fileName, named)
+            && SameFile(opened, named)) {
+            fd = made;
             fileMade = true;
             fileLength = 0;
+            return;
         }
-    } else {
-        fd = system->OpenExisting(fileName);
+        // Removed by such a clean-up before the lock was taken: the name is not this array's.
+        const int error = errno;
+        system->Close(made);
+        if (attempt >= CreateAttempts)
+            Fail(OpenFailed, fileName, error);
+        fileName = MakeTempFileName();
     }
-    if (fd < 0)
-        throw TMMFError("Failed to open or create file!");
+}
+
+void TMMFArray::CloseFile()
+{
+    if (fd >= 0)
+        system->Close(fd);
+    fd = -1;
+}
+
+bool TMMFArray::RemoveFile()
+{
+    // The file goes before its descriptor: it is never there without its lock.
+    if (!system->Remove(fileName))
+        return false;
+    CloseFile();
+    fileMade = false;
+    return true;
+}
+
+void TMMFArray::MapFile(bool createNew, uint64_t kept)
+{
+    if (createNew) {
+        const std::string folder = StoreFolder();
+        PreparePrivateFolder(folder);
+        RemoveLeftovers(folder);
+        CreateLockedFile();
+    }
 
     mapSize = static_cast<uint64_t>(count) * static_cast<uint64_t>(elementSize);
     size = mapSize;
-    const bool reserved = system->Reserve(fd, mapSize);
-    void* view = reserved ? system->Map(fd, mapSize) : nullptr;
-    system->Close(fd);
-    if (!reserved)
-        throw TMMFError("Failed to create file mapping!");
-    if (!view)
-        throw TMMFError("Failed to map view of file!");
+    // A failure leaves nothing behind: on a full disk the space reserved so far is given back.
+    if (!system->Reserve(fd, mapSize)) {
+        const int error = errno;
+        RemoveFile();
+        Fail(MappingFailed, fileName, error);
+    }
+    void* view = system->Map(fd, mapSize);
+    if (!view) {
+        const int error = errno;
+        RemoveFile();
+        Fail(ViewFailed, fileName, error);
+    }
     base = static_cast<uint8_t*>(view);
     mapped = true;
     // The file keeps its length when the array shrinks, so growing again would bring back the
@@ -255,6 +469,7 @@ void TMMFArray::SetCount(uint32_t n)
         Release();
         if (fileMade)
             system->Remove(fileName);
+        CloseFile();
         fileMade = false;
         deleteOnRelease = true;
         fileName = MakeTempFileName();
@@ -280,9 +495,9 @@ void TMMFArray::Release()
     mapped = false;
     count = 0;
     size = 0;
-    // Only a file this array created is ever deleted; when deleting fails it stays known,
-    // so that a later SetCount(0) tries again.
-    if (deleteOnRelease && fileMade && system->Remove(fileName))
-        fileMade = false;
+    // Only a file this array created is ever deleted; when deleting fails it stays known (and
+    // locked), so that a later SetCount(0) tries again.
+    if (deleteOnRelease && fileMade)
+        RemoveFile();
     deleteOnRelease = true;
 }

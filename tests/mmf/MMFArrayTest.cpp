@@ -2,12 +2,19 @@
 
 #include "mmf/TestSystem.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -16,15 +23,74 @@ float* Floats(TMMFArray& array)
     return static_cast<float*>(array.ItemPtr(0));
 }
 
-void ExpectThrowsMessage(const std::function<void()>& action, const char* message)
+// The error's text: its fixed opening words, then the file or folder and the system's reason.
+void ExpectThrowsMessage(
+    const std::function<void()>& action, const char* message, const std::string& path, int error)
 {
     try {
         action();
         ADD_FAILURE() << "expected \"" << message << "\"";
-    } catch (const TMMFError& error) {
-        EXPECT_STREQ(error.what(), message);
+    } catch (const TMMFError& caught) {
+        EXPECT_EQ(
+            std::string(caught.what()), std::string(message) + " " + path + ": " + std::strerror(error));
     }
 }
+
+// The error's opening words and its path; the rest says why.
+std::string ThrownMessage(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const TMMFError& caught) {
+        return caught.what();
+    }
+    ADD_FAILURE() << "nothing was thrown";
+    return {};
+}
+
+void Touch(const std::string& path, const std::string& text = "left behind")
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A child process that holds the lock of a store file, as the store of another running Mirava
+// does, until it is killed.
+struct THolder
+{
+    pid_t pid = -1;
+
+    explicit THolder(const std::string& path, const std::string& text = {})
+    {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return;
+        pid = ::fork();
+        if (pid == 0) {
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT, 0600);
+            const bool held = fd >= 0 && ::flock(fd, LOCK_EX) == 0
+                && ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+            const char byte = held ? '1' : '0';
+            [[maybe_unused]] const auto written = ::write(ready[1], &byte, 1);
+            for (;;)
+                ::pause();
+        }
+        char byte = 0;
+        ::close(ready[1]);
+        if (pid < 0 || ::read(ready[0], &byte, 1) != 1 || byte != '1')
+            ADD_FAILURE() << "the holding process did not start";
+        ::close(ready[0]);
+    }
+    // As kill -9 would: the process cannot tidy up, the system drops its lock.
+    void Kill()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+    }
+    ~THolder() { Kill(); }
+};
 
 TEST(MMFArray, NameHasFolderEightAlphabetCharactersAndExtension)
 {
@@ -33,11 +99,14 @@ TEST(MMFArray, NameHasFolderEightAlphabetCharactersAndExtension)
     for (int i = 0; i < 200; ++i) {
         TMMFArray array(&system);
         const std::string& name = array.FileName();
-        ASSERT_EQ(name.size(), system.TempDir().size() + 8 + 4) << name;
-        EXPECT_EQ(name.substr(0, system.TempDir().size()), system.TempDir());
+        const std::string folder = system.StoreFolder() + "/";
+        ASSERT_EQ(array.StoreFolder(), folder);
+        ASSERT_EQ(name.size(), folder.size() + 8 + 4) << name;
+        EXPECT_EQ(name.substr(0, folder.size()), folder);
         EXPECT_EQ(name.substr(name.size() - 4), ".tmp");
-        for (char c : name.substr(system.TempDir().size(), 8))
+        for (char c : name.substr(folder.size(), 8))
             EXPECT_NE(std::strchr(TempNameAlphabet, c), nullptr) << name;
+        EXPECT_TRUE(TMMFArray::IsStoreFileName(name.substr(folder.size())));
         names.insert(name);
     }
     // 63^8 names: 200 draws in a row never repeat unless the drawing is broken.
@@ -187,11 +256,10 @@ TEST(MMFArray, NameTakenMeanwhileIsNeverOpened)
     TTestSystem system;
     TMMFArray array(&system);
     const std::string chosen = array.FileName();
-    // Someone else creates a file under the chosen name before the array sizes itself.
-    {
-        std::ofstream other(chosen, std::ios::binary);
-        other << "someone else's data";
-    }
+    // Another running program of the user creates its store under the chosen name before the
+    // array sizes itself.
+    ASSERT_EQ(::mkdir(system.StoreFolder().c_str(), 0700), 0);
+    THolder other(chosen, "someone else's data");
     array.SetCount(8);
     EXPECT_NE(array.FileName(), chosen);
     EXPECT_EQ(FileSize(chosen), 19);
@@ -199,72 +267,100 @@ TEST(MMFArray, NameTakenMeanwhileIsNeverOpened)
     EXPECT_TRUE(FileExists(chosen));
 }
 
-TEST(MMFArray, FailuresRaiseTheirMessagesAndLeakNoDescriptor)
+TEST(MMFArray, FailuresNameFileAndReasonAndLeaveNothingBehind)
 {
     TTestSystem system;
     const int before = OpenDescriptors();
     {
         TMMFArray array(&system);
         system.FailCreate = true;
-        ExpectThrowsMessage([&] { array.SetCount(10); }, "Failed to open or create file!");
+        ExpectThrowsMessage(
+            [&] { array.SetCount(10); }, "Failed to open or create file!", array.FileName(), EACCES);
         EXPECT_FALSE(array.Mapped());
         EXPECT_EQ(system.FileCount(), 0);
         EXPECT_EQ(OpenDescriptors(), before);
         system.FailCreate = false;
     }
     {
-        // A full disk: no space can be reserved for the file.
+        // A full disk: no space can be reserved for the file. The file goes at once, with the
+        // space it took so far.
         TMMFArray array(&system);
         system.FailReserve = true;
-        ExpectThrowsMessage([&] { array.SetCount(10); }, "Failed to create file mapping!");
+        ExpectThrowsMessage(
+            [&] { array.SetCount(10); }, "Failed to create file mapping!", array.FileName(), ENOSPC);
         EXPECT_EQ(array.Count(), 10u);
         EXPECT_FALSE(array.Mapped());
         EXPECT_EQ(OpenDescriptors(), before);
-        EXPECT_EQ(system.FileCount(), 1);
+        EXPECT_EQ(system.FileCount(), 0);
         system.FailReserve = false;
     }
-    // Destroying the failed array still deletes the file it made.
-    EXPECT_EQ(system.FileCount(), 0);
     {
         TMMFArray array(&system);
         system.FailMap = true;
-        ExpectThrowsMessage([&] { array.SetCount(10); }, "Failed to map view of file!");
+        ExpectThrowsMessage(
+            [&] { array.SetCount(10); }, "Failed to map view of file!", array.FileName(), ENOMEM);
         EXPECT_FALSE(array.Mapped());
         EXPECT_EQ(OpenDescriptors(), before);
+        EXPECT_EQ(system.FileCount(), 0);
         system.FailMap = false;
-        // A later size works again on the same file.
+        // A later size works again.
         array.SetCount(20);
         EXPECT_TRUE(array.Mapped());
         EXPECT_EQ(FileSize(array.FileName()), 20);
+    }
+    {
+        // A file system without locks: the file could not be told from a leftover later.
+        TMMFArray array(&system);
+        system.FailLock = true;
+        ExpectThrowsMessage(
+            [&] { array.SetCount(10); }, "Failed to open or create file!", array.FileName(), ENOLCK);
+        EXPECT_EQ(system.FileCount(), 0);
+        EXPECT_EQ(OpenDescriptors(), before);
+        system.FailLock = false;
     }
     EXPECT_EQ(system.FileCount(), 0);
     EXPECT_EQ(system.OpenCalls, system.CloseCalls);
 }
 
-TEST(MMFArray, GrowingOnFullDiskKeepsFileForCleanUp)
+TEST(MMFArray, GrowingOnFullDiskGivesTheFileBack)
 {
     TTestSystem system;
     TMMFArray array(&system);
     array.SetCount(100);
     const std::string name = array.FileName();
     system.FailReserve = true;
-    ExpectThrowsMessage([&] { array.SetCount(1000); }, "Failed to create file mapping!");
+    ExpectThrowsMessage([&] { array.SetCount(1000); }, "Failed to create file mapping!", name, ENOSPC);
     EXPECT_FALSE(array.Mapped());
-    array.Release();
     EXPECT_FALSE(FileExists(name));
+    system.FailReserve = false;
+    array.Release();
+    array.SetCount(50);
+    EXPECT_TRUE(array.Mapped());
 }
 
-TEST(MMFArray, SuccessfulSizingClosesEveryDescriptor)
+TEST(MMFArray, ArrayHoldsOneLockedDescriptorWhileItHasAFile)
 {
     TTestSystem system;
     const int before = OpenDescriptors();
-    TMMFArray array(&system);
-    array.SetCount(1 << 16);
+    {
+        TMMFArray array(&system);
+        array.SetCount(1 << 16);
+        EXPECT_EQ(OpenDescriptors(), before + 1);
+        // Resizing reuses the open file rather than opening the name again.
+        array.SetCount(1 << 17);
+        EXPECT_EQ(OpenDescriptors(), before + 1);
+        EXPECT_EQ(system.OpenCalls, 1);
+        EXPECT_EQ(system.CloseCalls, 0);
+        // Its lock is held: nobody else can take it.
+        const int other = ::open(array.FileName().c_str(), O_RDWR | O_CLOEXEC);
+        ASSERT_GE(other, 0);
+        EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+        ::close(other);
+        array.SetCount(0);
+        EXPECT_EQ(OpenDescriptors(), before);
+    }
     EXPECT_EQ(OpenDescriptors(), before);
-    array.SetCount(1 << 17);
-    EXPECT_EQ(OpenDescriptors(), before);
-    EXPECT_EQ(system.OpenCalls, 2);
-    EXPECT_EQ(system.CloseCalls, 2);
+    EXPECT_EQ(system.OpenCalls, system.CloseCalls);
 }
 
 TEST(MMFArray, FailedDeleteIsIgnoredAndRetried)
@@ -317,6 +413,157 @@ TEST(MMFArray, DefaultSystemUsesTheTemporaryFolder)
         ::setenv("TMPDIR", restore.c_str(), 1);
     else
         ::unsetenv("TMPDIR");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The private folder and the files that dead processes left
+
+TEST(MMFStoreFolder, IsMadeForTheUserAloneAtTheFirstAllocation)
+{
+    TTestSystem system;
+    TMMFArray array(&system);
+    EXPECT_FALSE(FileExists(system.StoreFolder())) << "nothing is made before the first allocation";
+    array.SetCount(4);
+    struct stat info;
+    ASSERT_EQ(::lstat(system.StoreFolder().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+    EXPECT_EQ(info.st_uid, ::geteuid());
+    EXPECT_EQ(array.FileName().rfind(system.StoreFolder() + "/", 0), 0u) << array.FileName();
+    EXPECT_EQ(system.FileCount(), 1);
+}
+
+TEST(MMFStoreFolder, FolderThatIsNotPrivateIsRefused)
+{
+    // Open to others.
+    {
+        TTestSystem system;
+        ASSERT_EQ(::mkdir(system.StoreFolder().c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(system.StoreFolder().c_str(), 0755), 0);
+        TMMFArray array(&system);
+        const std::string message = ThrownMessage([&] { array.SetCount(4); });
+        EXPECT_EQ(message.rfind("Failed to open or create file! " + system.StoreFolder() + ": ", 0), 0u)
+            << message;
+        EXPECT_NE(message.find("open to other users (mode 0755)"), std::string::npos) << message;
+        EXPECT_EQ(system.FileCount(), 0);
+        EXPECT_FALSE(array.Mapped());
+    }
+    // A link that someone put in its place, to a folder of theirs: never followed.
+    {
+        TTestSystem system;
+        const std::string target = system.Folder() + "/elsewhere";
+        ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
+        ASSERT_EQ(::symlink(target.c_str(), system.StoreFolder().c_str()), 0);
+        TMMFArray array(&system);
+        const std::string message = ThrownMessage([&] { array.SetCount(4); });
+        EXPECT_EQ(
+            message.rfind("Failed to open or create file! " + system.StoreFolder() + ": not a folder", 0), 0u)
+            << message;
+        EXPECT_TRUE(std::filesystem::is_empty(target));
+    }
+    // A plain file of that name.
+    {
+        TTestSystem system;
+        Touch(system.StoreFolder());
+        TMMFArray array(&system);
+        EXPECT_THROW(array.SetCount(4), TMMFError);
+        EXPECT_EQ(FileSize(system.StoreFolder()), 11);
+    }
+    // Another user's folder (here: the folder of this user, seen by an array acting for another).
+    {
+        TTestSystem system;
+        system.User = ::geteuid() + 1;
+        TMMFArray array(&system);
+        const std::string message = ThrownMessage([&] { array.SetCount(4); });
+        EXPECT_NE(message.find(
+                      system.StoreFolder() + ": the folder belongs to user " + std::to_string(::geteuid())),
+            std::string::npos)
+            << message;
+        EXPECT_EQ(system.FileCount(), 0);
+    }
+}
+
+TEST(MMFStoreFolder, SetUpRemovesTheStoresThatNobodyHoldsAndNothingElse)
+{
+    TTestSystem system;
+    TMMFArray live(&system);
+    live.SetCount(8);
+    const std::string folder = system.StoreFolder() + "/";
+
+    const std::string dead = folder + "Dead_one.tmp";
+    Touch(dead);
+    const std::string held = folder + "Held1234.tmp";
+    THolder holder(held);
+    // Files of other names, and things of the store's naming that are not regular files.
+    const std::string outside = system.Folder() + "/outside.tmp";
+    Touch(outside);
+    const std::string others[] = { folder + "notes.txt", folder + "Short12.tmp", folder + "Dead_one.tmp.bak",
+        folder + "Dead-one.tmp", folder + "Dead_one.TMP" };
+    for (const std::string& other : others)
+        Touch(other);
+    ASSERT_EQ(::mkdir((folder + "Folder12.tmp").c_str(), 0700), 0);
+    ASSERT_EQ(::symlink(outside.c_str(), (folder + "Linked12.tmp").c_str()), 0);
+    ASSERT_EQ(::mkfifo((folder + "Fifo1234.tmp").c_str(), 0600), 0);
+    const int filesBefore = system.FileCount();
+
+    TMMFArray next(&system);
+    next.SetCount(8);
+    EXPECT_FALSE(FileExists(dead)) << "a store of a process that is gone stays behind";
+    EXPECT_TRUE(FileExists(held)) << "a store held by another process was removed";
+    EXPECT_TRUE(FileExists(live.FileName())) << "a store of this process was removed";
+    EXPECT_TRUE(live.Mapped());
+    for (const std::string& other : others)
+        EXPECT_EQ(FileSize(other), 11) << other;
+    EXPECT_TRUE(FileExists(folder + "Folder12.tmp"));
+    EXPECT_TRUE(FileExists(folder + "Fifo1234.tmp"));
+    EXPECT_TRUE(FileExists(folder + "Linked12.tmp"));
+    EXPECT_EQ(FileSize(outside), 11);
+    // One file gone, one new.
+    EXPECT_EQ(system.FileCount(), filesBefore);
+
+    // Once the holder is killed its store is a leftover too, and the next set-up removes it.
+    holder.Kill();
+    EXPECT_TRUE(FileExists(held));
+    TMMFArray third(&system);
+    third.SetCount(8);
+    EXPECT_FALSE(FileExists(held));
+    EXPECT_TRUE(FileExists(live.FileName()));
+    EXPECT_TRUE(FileExists(next.FileName()));
+}
+
+TEST(MMFStoreFolder, NewFileTakenByAnotherCleanUpBeforeItsLockIsGivenUp)
+{
+    TTestSystem system;
+    TMMFArray array(&system);
+    const std::string first = array.FileName();
+    // Another process's clean-up locks the new file before this array can.
+    system.BusyLocks = 1;
+    array.SetCount(8);
+    EXPECT_NE(array.FileName(), first);
+    EXPECT_TRUE(array.Mapped());
+    // The file given up has no lock: the clean-up that found it removes it, or the next set-up does.
+    EXPECT_TRUE(FileExists(first));
+    TMMFArray next(&system);
+    next.SetCount(8);
+    EXPECT_FALSE(FileExists(first));
+    EXPECT_TRUE(FileExists(array.FileName()));
+}
+
+TEST(MMFStoreFolder, StoreOfAnArrayThatCouldNotDeleteItIsRemovedLater)
+{
+    TTestSystem system;
+    std::string name;
+    {
+        TMMFArray array(&system);
+        array.SetCount(8);
+        name = array.FileName();
+        system.FailRemove = true;
+    }
+    system.FailRemove = false;
+    EXPECT_TRUE(FileExists(name));
+    TMMFArray next(&system);
+    next.SetCount(8);
+    EXPECT_FALSE(FileExists(name));
 }
 
 } // namespace

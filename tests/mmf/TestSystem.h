@@ -1,7 +1,8 @@
 #pragma once
 
 // A system-call seam for tests: works in a private temporary folder and can be told to fail
-// the way a full disk, a refused mapping or a failed delete would.
+// the way a full disk, a refused mapping, a failed delete or a file system without locks
+// would, or to act for another user.
 
 #include "mmf/MMFArray.h"
 
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 class TTestSystem : public TMMFSystem
 {
@@ -18,6 +20,11 @@ public:
     bool FailReserve = false;
     bool FailMap = false;
     bool FailRemove = false;
+    bool FailLock = false;
+    // How many lock attempts find the lock held by someone else before locks work again.
+    int BusyLocks = 0;
+    // The user the arrays act for; the real one unless a test says otherwise.
+    uint32_t User = ::geteuid();
     // How many Exists calls answer "taken" before the real answer is given.
     int TakenNames = 0;
     int ExistsCalls = 0;
@@ -38,8 +45,24 @@ public:
     }
 
     const std::string& Folder() const { return folder; }
+    // The private folder of store files inside the temporary folder.
+    std::string StoreFolder() const { return folder + "/mirava-" + std::to_string(User); }
 
     std::string TempDir() override { return folder + "/"; }
+    uint32_t UserId() override { return User; }
+    bool TryLock(int fd) override
+    {
+        if (FailLock) {
+            errno = ENOLCK;
+            return false;
+        }
+        if (BusyLocks > 0) {
+            --BusyLocks;
+            errno = EWOULDBLOCK;
+            return false;
+        }
+        return TMMFSystem::TryLock(fd);
+    }
     bool Exists(const std::string& path) override
     {
         ++ExistsCalls;
@@ -61,28 +84,52 @@ public:
     }
     int OpenExisting(const std::string& path) override
     {
-        const int fd = FailCreate ? -1 : TMMFSystem::OpenExisting(path);
+        if (FailCreate) {
+            errno = EACCES;
+            return -1;
+        }
+        const int fd = TMMFSystem::OpenExisting(path);
         OpenCalls += fd >= 0;
         return fd;
     }
-    bool Reserve(int fd, uint64_t size) override { return !FailReserve && TMMFSystem::Reserve(fd, size); }
+    bool Reserve(int fd, uint64_t size) override
+    {
+        if (FailReserve) {
+            errno = ENOSPC;
+            return false;
+        }
+        return TMMFSystem::Reserve(fd, size);
+    }
     void* Map(int fd, uint64_t size) override
     {
         ++MapCalls;
-        return FailMap ? nullptr : TMMFSystem::Map(fd, size);
+        if (FailMap) {
+            errno = ENOMEM;
+            return nullptr;
+        }
+        return TMMFSystem::Map(fd, size);
     }
     void Close(int fd) override
     {
         ++CloseCalls;
         TMMFSystem::Close(fd);
     }
-    bool Remove(const std::string& path) override { return !FailRemove && TMMFSystem::Remove(path); }
+    bool Remove(const std::string& path) override
+    {
+        if (FailRemove) {
+            errno = EBUSY;
+            return false;
+        }
+        return TMMFSystem::Remove(path);
+    }
 
-    // Number of files in the private folder.
+    // Number of files in the private store folder (0 when it does not exist yet).
     int FileCount() const
     {
         int count = 0;
-        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+        std::error_code error;
+        for (std::filesystem::directory_iterator entry(StoreFolder(), error), end; !error && entry != end;
+             entry.increment(error))
             ++count;
         return count;
     }

@@ -1,7 +1,10 @@
 #include "mmf/TestSystem.h"
 #include "network/NetworkBuilder.h"
 
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
+#include <string>
 
 namespace {
 
@@ -236,7 +239,10 @@ TEST(NetworkStore, FullDiskStopsTheLayout)
         SmallNetwork();
         ADD_FAILURE() << "layout on a full disk succeeded";
     } catch (const TMMFError& error) {
-        EXPECT_STREQ(error.what(), "Failed to create file mapping!");
+        const std::string message = error.what();
+        EXPECT_EQ(message.rfind("Failed to create file mapping! " + system.StoreFolder() + "/", 0), 0u)
+            << message;
+        EXPECT_NE(message.find(std::strerror(ENOSPC)), std::string::npos) << message;
     }
     EXPECT_EQ(system.FileCount(), 0);
     TMMFSystem::SetDefault(previous);

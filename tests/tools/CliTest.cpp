@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -23,6 +24,12 @@ QString WritePicture(const QString& path, int width, int height, QColor colour)
     image.fill(colour);
     EXPECT_TRUE(image.save(path)) << path.toStdString();
     return path;
+}
+
+// The private folder of the network's store inside a temporary folder.
+QString StoreFolder(const QString& temp)
+{
+    return temp + QStringLiteral("/mirava-%1").arg(::geteuid());
 }
 
 QString WriteBytes(const QString& path, const QByteArray& bytes)
@@ -306,7 +313,7 @@ TEST(CliEval, StoppedRunLeavesNoStoreFileBehind)
     while (!err.contains("recognising") && process.waitForReadyRead(60000))
         err += QString::fromUtf8(process.readAllStandardError());
     ASSERT_TRUE(err.contains("recognising")) << err.toStdString();
-    EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files).size(), 1)
+    EXPECT_EQ(QDir(StoreFolder(temp.path())).entryList(QDir::Files).size(), 1)
         << "the store file exists while the tool runs";
     ASSERT_EQ(::kill(pid_t(process.processId()), SIGINT), 0) << errno;
     ASSERT_TRUE(process.waitForFinished(60000));
@@ -314,6 +321,40 @@ TEST(CliEval, StoppedRunLeavesNoStoreFileBehind)
     EXPECT_EQ(process.exitCode(), 128 + SIGINT) << err.toStdString();
     EXPECT_TRUE(err.contains("stopped by signal")) << err.toStdString();
     EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(QDir(StoreFolder(temp.path())).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST(CliEval, StoreOfAKilledRunIsRemovedByTheNextRun)
+{
+    QTemporaryDir dir, temp;
+    const QString gallery = dir.filePath("gallery"), probes = dir.filePath("probes");
+    ASSERT_EQ(RunFaces({ "--persons", "2", "--pictures", "1", "--bmp", gallery }).exitCode, 0);
+    ASSERT_EQ(RunFaces({ "--persons", "20", "--pictures", "60", "--bmp", probes }).exitCode, 0);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", temp.path());
+    const QDir store(StoreFolder(temp.path()));
+
+    QProcess killed;
+    killed.setProcessEnvironment(environment);
+    killed.setReadChannel(QProcess::StandardError);
+    killed.start(QStringLiteral(MIRAVA_CLI_PATH), { "eval", gallery, probes });
+    QString err;
+    while (!err.contains("recognising") && killed.waitForReadyRead(60000))
+        err += QString::fromUtf8(killed.readAllStandardError());
+    ASSERT_TRUE(err.contains("recognising")) << err.toStdString();
+    // kill -9: the tool cannot tidy up, its 90 MB store stays.
+    ASSERT_EQ(::kill(pid_t(killed.processId()), SIGKILL), 0) << errno;
+    ASSERT_TRUE(killed.waitForFinished(60000));
+    const QStringList left = store.entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(left.size(), 1) << "the killed run left no store file to remove";
+
+    QProcess next;
+    next.setProcessEnvironment(environment);
+    next.start(QStringLiteral(MIRAVA_CLI_PATH), { "eval", gallery, gallery });
+    ASSERT_TRUE(next.waitForFinished(300000));
+    EXPECT_EQ(next.exitCode(), 0) << next.readAllStandardError().toStdString();
+    EXPECT_EQ(store.entryList(QDir::Files | QDir::Hidden), QStringList())
+        << "the store " << left.front().toStdString() << " of the killed run is still there";
 }
 
 } // namespace
