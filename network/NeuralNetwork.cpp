@@ -134,8 +134,23 @@ struct TSlots
     }
 };
 
+// A store whose layout failed (a full disk) keeps its count but has no view: nothing may be
+// read or written through it.
+bool HasNoView(const TMMFArray& store)
+{
+    return store.Count() != 0 && !store.Mapped();
+}
+
+[[noreturn]] void ThrowNoStore()
+{
+    throw TEngineError("The network has no store");
+}
+
+// Checked once per operation, not per slot.
 TSlots SlotsOf(TMMFArray& store)
 {
+    if (HasNoView(store))
+        ThrowNoStore();
     return TSlots { static_cast<float*>(store.ItemPtr(0)), store.Count() };
 }
 
@@ -793,6 +808,8 @@ bool TNeuralNetwork::Train(bool Commit)
 
 void TNeuralNetwork::CheckSlots(uint32_t slot, uint32_t width)
 {
+    if (HasNoView(*Store))
+        ThrowNoStore();
     if (uint64_t(slot) + width > Store->Count())
         throw TEngineError("Slot " + std::to_string(slot) + " lies outside the network store");
 }

@@ -220,7 +220,9 @@ public:
     void Reset();
     // Connects every neuron of each layer to every neuron of the next.
     void ConnectLayers();
-    // Lays the description out in Store. Throws TMMFError when the store cannot be sized.
+    // Lays the description out in Store. Throws TMMFError when the store cannot be sized; the
+    // network then has no store: every accessor and operation throws TEngineError("The network
+    // has no store") until BuildStore succeeds or Reset runs.
     void BuildStore();
 
     // Recall. Activate, InverseActivate, ComputeNeuron, Propagate and RandomizeWeights throw

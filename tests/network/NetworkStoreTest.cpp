@@ -3,8 +3,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -244,6 +246,70 @@ TEST(NetworkStore, FullDiskStopsTheLayout)
             << message;
         EXPECT_NE(message.find(std::strerror(ENOSPC)), std::string::npos) << message;
     }
+    EXPECT_EQ(system.FileCount(), 0);
+    TMMFSystem::SetDefault(previous);
+}
+
+TEST(NetworkStore, AfterAFailedLayoutEveryAccessAndOperationRaises)
+{
+    TTestSystem system;
+    TMMFSystem* previous = TMMFSystem::SetDefault(&system);
+    std::unique_ptr<TNeuralNetwork> net = SmallNetwork();
+    net->SeedRandom(3);
+    net->RandomizeWeights();
+    system.FailReserve = true;
+    EXPECT_THROW(net->BuildStore(), TMMFError);
+    EXPECT_EQ(system.FileCount(), 0);
+
+    const std::vector<std::function<void()>> uses = {
+        [&] { net->GetLayerCount(); },
+        [&] { net->SetLayerCount(2); },
+        [&] { net->GetWhole(0); },
+        [&] { net->SetWhole(0, 1); },
+        [&] { net->GetReal(20); },
+        [&] { net->SetReal(20, 1.0f); },
+        [&] { net->GetNeuronCount(1); },
+        [&] { net->GetNeuronBase(0); },
+        [&] { net->GetLevels(1, 0); },
+        [&] { net->SetInput(0, 1, 0.5f); },
+        [&] { net->GetOutput(1, 0); },
+        [&] { net->SetTarget(1, 0, 50.0f); },
+        [&] { net->GetNet(1, 0); },
+        [&] { net->GetSynapseLayer(0, 0, 0); },
+        [&] { net->GetSourceNeuron(1, 0, 1); },
+        [&] { net->GetDendriteInput(1, 0, 0); },
+        [&] { net->GetIntervalCount(1, 0, 0); },
+        [&] { net->GetWeight(1, 0, 0, 1); },
+        [&] { net->SetWeight(1, 0, 0, 1, 0.25f); },
+        [&] { net->GetHits(1, 0, 0, 1); },
+        [&] { net->IntervalOf(1, 0, 0, 0.5f); },
+        [&] { net->CurrentInterval(1, 0, 0); },
+        [&] { net->WeightFor(1, 0, 0, 0.5f); },
+        [&] { net->Activate(1, 0); },
+        [&] { net->InverseActivate(1, 0, 50.0f); },
+        [&] { net->ComputeNeuron(0, 0); },
+        [&] { net->Propagate(); },
+        [&] { net->RandomizeWeights(); },
+        [&] { net->AdjustWeights(1, 0); },
+        [&] { net->Train(true); },
+    };
+    for (size_t i = 0; i < uses.size(); ++i) {
+        try {
+            uses[i]();
+            ADD_FAILURE() << "use " << i << " of a network without store did not raise";
+        } catch (const TEngineError& error) {
+            EXPECT_STREQ(error.what(), "The network has no store") << "use " << i;
+        }
+    }
+
+    // Once the disk has room again, laying out works as on a fresh network.
+    system.FailReserve = false;
+    net->BuildStore();
+    EXPECT_EQ(net->GetLayerCount(), 2);
+    EXPECT_EQ(net->GetIntervalCount(1, 0, 1), 3);
+    EXPECT_EQ(system.FileCount(), 1);
+    net->Propagate();
+    net.reset();
     EXPECT_EQ(system.FileCount(), 0);
     TMMFSystem::SetDefault(previous);
 }
