@@ -36,7 +36,7 @@ void ExpectThrowsMessage(
     }
 }
 
-// The error's opening words and its path; the rest says why.
+// The text of the TMMFError that the action throws.
 std::string ThrownMessage(const std::function<void()>& action)
 {
     try {

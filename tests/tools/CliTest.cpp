@@ -296,64 +296,61 @@ TEST(CliEval, JsonReportOnGeneratedFaces)
         }
 }
 
-TEST(CliEval, StoppedRunLeavesNoStoreFileBehind)
+// An eval long enough to be stopped while it runs, with a temporary folder of its own for the store.
+struct TLongEval
 {
     QTemporaryDir dir, temp;
-    const QString gallery = dir.filePath("gallery"), probes = dir.filePath("probes");
-    ASSERT_EQ(RunFaces({ "--persons", "2", "--pictures", "1", "--bmp", gallery }).exitCode, 0);
-    ASSERT_EQ(RunFaces({ "--persons", "20", "--pictures", "60", "--bmp", probes }).exitCode, 0);
-    QProcess process;
+    QString gallery = dir.filePath("gallery"), probes = dir.filePath("probes");
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TMPDIR", temp.path());
-    process.setProcessEnvironment(environment);
-    process.setReadChannel(QProcess::StandardError);
-    process.start(QStringLiteral(MIRAVA_CLI_PATH), { "eval", gallery, probes });
-    // Wait until the network exists and recognition is under way, then ask the tool to stop.
+    QProcess process;
     QString err;
-    while (!err.contains("recognising") && process.waitForReadyRead(60000))
-        err += QString::fromUtf8(process.readAllStandardError());
-    ASSERT_TRUE(err.contains("recognising")) << err.toStdString();
-    EXPECT_EQ(QDir(StoreFolder(temp.path())).entryList(QDir::Files).size(), 1)
-        << "the store file exists while the tool runs";
-    ASSERT_EQ(::kill(pid_t(process.processId()), SIGINT), 0) << errno;
-    ASSERT_TRUE(process.waitForFinished(60000));
-    err += QString::fromUtf8(process.readAllStandardError());
-    EXPECT_EQ(process.exitCode(), 128 + SIGINT) << err.toStdString();
-    EXPECT_TRUE(err.contains("stopped by signal")) << err.toStdString();
-    EXPECT_EQ(QDir(temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
-    EXPECT_EQ(QDir(StoreFolder(temp.path())).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    // Starts the run and waits until the network exists and recognition is under way.
+    void Start()
+    {
+        ASSERT_EQ(RunFaces({ "--persons", "2", "--pictures", "1", "--bmp", gallery }).exitCode, 0);
+        ASSERT_EQ(RunFaces({ "--persons", "20", "--pictures", "60", "--bmp", probes }).exitCode, 0);
+        environment.insert("TMPDIR", temp.path());
+        process.setProcessEnvironment(environment);
+        process.setReadChannel(QProcess::StandardError);
+        process.start(QStringLiteral(MIRAVA_CLI_PATH), { "eval", gallery, probes });
+        while (!err.contains("recognising") && process.waitForReadyRead(60000))
+            err += QString::fromUtf8(process.readAllStandardError());
+        ASSERT_TRUE(err.contains("recognising")) << err.toStdString();
+    }
+    QDir Store() const { return QDir(StoreFolder(temp.path())); }
+};
+
+TEST(CliEval, StoppedRunLeavesNoStoreFileBehind)
+{
+    TLongEval run;
+    ASSERT_NO_FATAL_FAILURE(run.Start());
+    EXPECT_EQ(run.Store().entryList(QDir::Files).size(), 1) << "the store file exists while the tool runs";
+    ASSERT_EQ(::kill(pid_t(run.process.processId()), SIGINT), 0) << errno;
+    ASSERT_TRUE(run.process.waitForFinished(60000));
+    run.err += QString::fromUtf8(run.process.readAllStandardError());
+    EXPECT_EQ(run.process.exitCode(), 128 + SIGINT) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("stopped by signal")) << run.err.toStdString();
+    EXPECT_EQ(QDir(run.temp.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    EXPECT_EQ(run.Store().entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 TEST(CliEval, StoreOfAKilledRunIsRemovedByTheNextRun)
 {
-    QTemporaryDir dir, temp;
-    const QString gallery = dir.filePath("gallery"), probes = dir.filePath("probes");
-    ASSERT_EQ(RunFaces({ "--persons", "2", "--pictures", "1", "--bmp", gallery }).exitCode, 0);
-    ASSERT_EQ(RunFaces({ "--persons", "20", "--pictures", "60", "--bmp", probes }).exitCode, 0);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("TMPDIR", temp.path());
-    const QDir store(StoreFolder(temp.path()));
-
-    QProcess killed;
-    killed.setProcessEnvironment(environment);
-    killed.setReadChannel(QProcess::StandardError);
-    killed.start(QStringLiteral(MIRAVA_CLI_PATH), { "eval", gallery, probes });
-    QString err;
-    while (!err.contains("recognising") && killed.waitForReadyRead(60000))
-        err += QString::fromUtf8(killed.readAllStandardError());
-    ASSERT_TRUE(err.contains("recognising")) << err.toStdString();
+    TLongEval run;
+    ASSERT_NO_FATAL_FAILURE(run.Start());
     // kill -9: the tool cannot tidy up, its 90 MB store stays.
-    ASSERT_EQ(::kill(pid_t(killed.processId()), SIGKILL), 0) << errno;
-    ASSERT_TRUE(killed.waitForFinished(60000));
-    const QStringList left = store.entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(::kill(pid_t(run.process.processId()), SIGKILL), 0) << errno;
+    ASSERT_TRUE(run.process.waitForFinished(60000));
+    const QStringList left = run.Store().entryList(QDir::Files | QDir::Hidden);
     ASSERT_EQ(left.size(), 1) << "the killed run left no store file to remove";
 
     QProcess next;
-    next.setProcessEnvironment(environment);
-    next.start(QStringLiteral(MIRAVA_CLI_PATH), { "eval", gallery, gallery });
+    next.setProcessEnvironment(run.environment);
+    next.start(QStringLiteral(MIRAVA_CLI_PATH), { "eval", run.gallery, run.gallery });
     ASSERT_TRUE(next.waitForFinished(300000));
     EXPECT_EQ(next.exitCode(), 0) << next.readAllStandardError().toStdString();
-    EXPECT_EQ(store.entryList(QDir::Files | QDir::Hidden), QStringList())
+    EXPECT_EQ(run.Store().entryList(QDir::Files | QDir::Hidden), QStringList())
         << "the store " << left.front().toStdString() << " of the killed run is still there";
 }
 
