@@ -1,14 +1,17 @@
 #include "pictures/PictureDecoder.h"
 
+#include "pictures/RegularFile.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <algorithm>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 extern "C" {
 #include <jpeglib.h>
@@ -187,28 +190,6 @@ QString JpegMessage(const TJpegSession& session)
     return QString::fromLocal8Bit(session.error.message);
 }
 
-// A FILE opened for one decode, closed when the decode ends.
-struct TCFile
-{
-    FILE* file = nullptr;
-    ~TCFile()
-    {
-        if (file)
-            std::fclose(file);
-    }
-};
-
-FILE* OpenFile(TCFile& holder, const QString& path, const QString& name)
-{
-    QFileInfo info(path);
-    if (info.isDir())
-        Fail(name, QStringLiteral("it is a folder, not a file"));
-    holder.file = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!holder.file)
-        Fail(name, QString::fromLocal8Bit(std::strerror(errno)));
-    return holder.file;
-}
-
 QSize JpegHeaderSize(TJpegSession& session, FILE* file, const QByteArray* data, const QString& name)
 {
     const auto* bytes = data ? reinterpret_cast<const unsigned char*>(data->constData()) : nullptr;
@@ -283,7 +264,61 @@ struct TBmpHeader
     quint32 dataOffset = 0;
     quint32 compression = 0;
     int bitCount = 0;
+
+    // Run-length compressed with 8 (code 1) or 4 (code 2) bits a pixel.
+    bool IsRle() const { return compression == 1 || compression == 2; }
 };
+
+// Refuses a run-length compressed picture whose data spell out too few of its pixels: the rest would be
+// blank, and a file of a few bytes could claim a picture of hundreds of megabytes.
+void CheckRleFill(const QSize& size, qint64 spelt, qint64 dataBytes, const QString& name)
+{
+    const qint64 pixels = qint64(size.width()) * size.height();
+    if (pixels - spelt > std::max(3 * spelt, MaxBlankRlePixels))
+        Fail(name,
+            QStringLiteral(
+                "the bitmap data is damaged: %1 bytes of compressed data cannot fill %2 x %3 pixels")
+                .arg(dataBytes)
+                .arg(size.width())
+                .arg(size.height()));
+}
+
+// The pixels the runs of RLE data spell out (encoded and absolute runs), up to the end-of-bitmap code or
+// the end of the data. End-of-line and delta codes only skip pixels, which stay blank.
+qint64 RleSpeltPixels(const QByteArray& data, qsizetype start, bool fourBits)
+{
+    const auto* p = reinterpret_cast<const uchar*>(data.constData());
+    const qsizetype n = data.size();
+    qint64 spelt = 0;
+    qsizetype i = std::max<qsizetype>(start, 0);
+    while (i + 1 < n) {
+        const int count = p[i], code = p[i + 1];
+        i += 2;
+        if (count != 0) {
+            spelt += count;
+            continue;
+        }
+        if (code == 1)
+            break; // end of bitmap
+        if (code == 0)
+            continue; // end of line
+        if (code == 2) {
+            i += 2; // delta: right and up
+            continue;
+        }
+        // Absolute run: `code` pixels given one by one, padded to an even number of bytes.
+        qsizetype bytes = fourBits ? (code + 1) / 2 : code;
+        bytes += bytes & 1;
+        if (i + bytes > n) {
+            const qint64 present = n - i;
+            spelt += std::min<qint64>(code, fourBits ? 2 * present : present);
+            break;
+        }
+        spelt += code;
+        i += bytes;
+    }
+    return spelt;
+}
 
 TBmpHeader ParseBmpHeader(const QByteArray& head, qint64 fileSize, const QString& name)
 {
@@ -327,17 +362,28 @@ TBmpHeader ParseBmpHeader(const QByteArray& head, qint64 fileSize, const QString
         if (qint64(header.dataOffset) + stride * height > fileSize)
             Fail(name, QStringLiteral("the file is truncated"));
     }
+    // Each two bytes of compressed data spell out at most 255 pixels.
+    if (header.IsRle()) {
+        const qint64 dataBytes = std::max<qint64>(fileSize - header.dataOffset, 0);
+        CheckRleFill(header.size, 255 * (dataBytes / 2), dataBytes, name);
+    }
     return header;
 }
 
-QImage BmpDecode(QIODevice* device, qint64 fileSize, const QString& name, const QSize& atLeast)
+QImage BmpDecode(const QByteArray& data, const QString& name, const QSize& atLeast)
 {
-    const TBmpHeader header = ParseBmpHeader(device->peek(64), fileSize, name);
+    const TBmpHeader header = ParseBmpHeader(data.left(64), data.size(), name);
+    if (header.IsRle())
+        CheckRleFill(header.size, RleSpeltPixels(data, qsizetype(header.dataOffset), header.compression == 2),
+            std::max<qint64>(data.size() - qint64(header.dataOffset), 0), name);
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
     // Qt refuses images above its allocation limit (256 MB by default); a 100-megapixel bitmap
     // decodes to 400 MB of 32-bit pixels.
     if (QImageReader::allocationLimit() != 0 && QImageReader::allocationLimit() < 512)
         QImageReader::setAllocationLimit(512);
-    QImageReader reader(device, "bmp");
+    QImageReader reader(&buffer, "bmp");
     // Only the bitmap reader may read a ".bmp" file, whatever its content looks like.
     reader.setAutoDetectImageFormat(false);
     reader.setAutoTransform(false);
@@ -360,9 +406,6 @@ QImage BmpDecode(QIODevice* device, qint64 fileSize, const QString& name, const 
 
 enum class TFileKind { Jpeg, Bmp };
 
-// A JPEG of 100 megapixels at the highest quality stays well below this.
-constexpr qint64 MaxJpegFileBytes = qint64(1) << 30;
-
 TFileKind KindOf(const QString& path)
 {
     const QString fileName = QFileInfo(path).fileName();
@@ -375,27 +418,44 @@ TFileKind KindOf(const QString& path)
     throw TPictureError(QStringLiteral("Unknown picture file extension (.%1)").arg(extension).toStdString());
 }
 
-QImage LoadFile(const QString& path, const QSize& atLeast)
+qint64 MaxFileBytes(TFileKind kind)
 {
-    const TFileKind kind = KindOf(path);
-    QFile file(path);
-    if (QFileInfo(path).isDir())
-        Fail(path, QStringLiteral("it is a folder, not a file"));
-    if (!file.open(QIODevice::ReadOnly))
-        Fail(path, file.errorString());
-    if (kind == TFileKind::Bmp)
-        return BmpDecode(&file, file.size(), path, atLeast);
-    // The whole file in memory lets libjpeg's fast Huffman decoder run without refills.
-    if (file.size() > MaxJpegFileBytes)
-        Fail(path, QStringLiteral("the file is too large (%1 bytes)").arg(file.size()));
-    const QByteArray data = file.readAll();
-    if (data.size() != file.size())
-        Fail(path,
-            file.errorString().isEmpty() ? QStringLiteral("the file could not be read whole")
-                                         : file.errorString());
-    TJpegSession session;
-    return JpegDecode(session, nullptr, &data, path, atLeast);
+    return kind == TFileKind::Jpeg ? MaxJpegFileBytes : MaxBmpFileBytes;
 }
+
+// The whole file in memory: libjpeg's fast Huffman decoder then runs without refills, and the bitmap's
+// compressed data can be checked before any pixel is allocated.
+QImage LoadFile(const QByteArray& nativePath, const QString& name, const QSize& atLeast)
+{
+    const TFileKind kind = KindOf(name);
+    QString reason;
+    const std::optional<QByteArray> data = ReadRegularFile(nativePath, MaxFileBytes(kind), &reason);
+    if (!data)
+        Fail(name, reason);
+    if (kind == TFileKind::Bmp)
+        return BmpDecode(*data, name, atLeast);
+    TJpegSession session;
+    return JpegDecode(session, nullptr, &*data, name, atLeast);
+}
+
+void OpenPicture(TRegularFile& file, const QString& path, TFileKind kind)
+{
+    if (!file.Open(path))
+        Fail(path, file.Error());
+    if (file.Size() > MaxFileBytes(kind))
+        Fail(path, QStringLiteral("the file is too large (%1 bytes)").arg(file.Size()));
+}
+
+// A FILE for libjpeg's header reader on a copy of the checked descriptor, closed when the read ends.
+struct TCFile
+{
+    FILE* file = nullptr;
+    ~TCFile()
+    {
+        if (file)
+            std::fclose(file);
+    }
+};
 
 } // namespace
 
@@ -433,34 +493,45 @@ QSize ReadBmpSize(const QByteArray& data, const QString& name)
 
 QImage DecodeBmp(const QByteArray& data, const QString& name, const QSize& atLeast)
 {
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    return BmpDecode(&buffer, data.size(), name, atLeast);
+    return BmpDecode(data, name, atLeast);
 }
 
 QSize ReadPictureSize(const QString& path)
 {
-    if (KindOf(path) == TFileKind::Jpeg) {
-        TCFile file;
-        OpenFile(file, path, path);
+    const TFileKind kind = KindOf(path);
+    TRegularFile file;
+    OpenPicture(file, path, kind);
+    if (kind == TFileKind::Jpeg) {
+        if (file.Size() == 0)
+            Fail(path, QStringLiteral("the file is empty"));
+        TCFile stream;
+        const int copy = ::fcntl(file.Descriptor(), F_DUPFD_CLOEXEC, 0);
+        stream.file = copy < 0 ? nullptr : ::fdopen(copy, "rb");
+        if (!stream.file) {
+            if (copy >= 0)
+                ::close(copy);
+            Fail(path, QStringLiteral("not enough resources to read the file"));
+        }
         TJpegSession session;
-        return JpegHeaderSize(session, file.file, nullptr, path);
+        return JpegHeaderSize(session, stream.file, nullptr, path);
     }
-    QFile file(path);
-    if (QFileInfo(path).isDir())
-        Fail(path, QStringLiteral("it is a folder, not a file"));
-    if (!file.open(QIODevice::ReadOnly))
-        Fail(path, file.errorString());
-    return ParseBmpHeader(file.read(64), file.size(), path).size;
+    const std::optional<QByteArray> head = file.ReadAtMost(64);
+    if (!head)
+        Fail(path, file.Error());
+    return ParseBmpHeader(*head, file.Size(), path).size;
 }
 
 QImage LoadPicture(const QString& path)
 {
-    return LoadFile(path, QSize());
+    return LoadFile(QFile::encodeName(path), path, QSize());
+}
+
+QImage LoadPictureNative(const QByteArray& nativePath)
+{
+    return LoadFile(nativePath, QFile::decodeName(nativePath), QSize());
 }
 
 QImage LoadThumbnail(const QString& path, const QSize& atLeast)
 {
-    return LoadFile(path, atLeast.isEmpty() ? QSize() : atLeast);
+    return LoadFile(QFile::encodeName(path), path, atLeast.isEmpty() ? QSize() : atLeast);
 }

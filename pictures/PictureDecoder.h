@@ -20,12 +20,23 @@ public:
 constexpr qint64 MaxPicturePixels = 100'000'000;
 // The most scans a progressive JPEG may have before it is refused as malformed.
 constexpr int MaxJpegScans = 100;
+// The largest picture files read, in bytes: a JPEG of the largest picture at the highest quality stays well
+// below the first; a bitmap of the largest picture at 32 bits a pixel takes 400 MB, and its headers,
+// palette and gap fit in the rest of the second.
+constexpr qint64 MaxJpegFileBytes = qint64(1) << 30;
+constexpr qint64 MaxBmpFileBytes = qint64(512) << 20;
+// A run-length compressed bitmap may leave pixels blank (end-of-line, delta and end-of-bitmap codes). The
+// blank part may be at most three times the part its runs spell out, or this many pixels if that is more;
+// a file whose data cannot fill its picture that far is refused as damaged.
+constexpr qint64 MaxBlankRlePixels = 1 << 20;
 
 // Width and height from the file's header alone, without decoding its pixels.
 QSize ReadPictureSize(const QString& path);
 
 // Full decode; always QImage::Format_RGB888.
 QImage LoadPicture(const QString& path);
+// The same for a path in the file system's own bytes (names that are not valid UTF-8 open too).
+QImage LoadPictureNative(const QByteArray& nativePath);
 
 // Reduced decode for thumbnails: the picture as it is drawn proportionally in a control of size
 // `atLeast` (scaled down to fit keeping its aspect ratio, the scaled side truncated, never enlarged).

@@ -1,6 +1,7 @@
 #include "pictures/PictureDecoder.h"
 
 #include "pictures/PictureFiles.h"
+#include "support/SpecialFiles.h"
 
 #include <QDir>
 #include <QImageReader>
@@ -35,6 +36,33 @@ void ExpectQuarters(const QImage& image)
     ExpectColour(image, 3 * w / 4, h / 4, Qt::green);
     ExpectColour(image, w / 4, 3 * h / 4, Qt::blue);
     ExpectColour(image, 3 * w / 4, 3 * h / 4, Qt::white);
+}
+
+// A palette bitmap, run-length compressed with 8 (RLE8) or 4 (RLE4) bits a pixel, around `data`.
+QByteArray RleBitmap(int width, int height, int bitCount, const QByteArray& data)
+{
+    const int colours = 1 << bitCount;
+    const int offset = 14 + 40 + 4 * colours;
+    QByteArray file(offset, '\0');
+    auto put = [&file](int at, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            file[at + i] = char((value >> (8 * i)) & 0xFF);
+    };
+    file[0] = 'B';
+    file[1] = 'M';
+    put(2, quint32(offset + data.size()), 4);
+    put(10, quint32(offset), 4);
+    put(14, 40, 4);
+    put(18, quint32(width), 4);
+    put(22, quint32(height), 4);
+    put(26, 1, 2);
+    put(28, quint32(bitCount), 2);
+    put(30, bitCount == 8 ? 1 : 2, 4);
+    put(34, quint32(data.size()), 4);
+    put(46, quint32(colours), 4);
+    for (int i = 0; i < colours; ++i)
+        put(54 + 4 * i, quint32(i * 255 / (colours - 1)) * 0x010101u, 4);
+    return file + data;
 }
 
 class PictureDecoderTest : public testing::Test
@@ -292,6 +320,80 @@ TEST_F(PictureDecoderTest, BmpSuiteGoodFilesLoadBadFilesNeverCrash)
         const QString path = suite + "/b/" + name;
         if (QFile::exists(path)) {
             EXPECT_THROW(LoadPicture(path), TPictureError) << name;
+        }
+    }
+}
+
+// A named pipe, a folder or a link to an endless source named like a picture: every way the program reads a
+// picture refuses it at once, naming the file and the reason.
+TEST_F(PictureDecoderTest, SpecialFilesAreRefusedWithoutWaiting)
+{
+    const THangGuard guard;
+    for (const char* suffix : { ".jpg", ".bmp" }) {
+        for (const TSpecialFile& special : MakeSpecialFiles(dir.path(), "face", suffix)) {
+            const std::string full = ErrorOf([&] { LoadPicture(special.path); });
+            EXPECT_NE(full.find(special.path.toStdString()), std::string::npos) << full;
+            if (!QString(special.kind).contains("pagemap")) {
+                const std::string expected
+                    = QString(special.kind) == "folder" ? "folder" : "not a regular file";
+                EXPECT_NE(full.find(expected), std::string::npos) << special.kind << ": " << full;
+            }
+            ErrorOf([&] { LoadThumbnail(special.path, QSize(100, 100)); });
+            ErrorOf([&] { ReadPictureSize(special.path); });
+        }
+    }
+}
+
+// 1 KB of run-length data cannot fill 10000 x 10000 pixels: the header check refuses such a file before a
+// pixel is allocated, and the decode counts what the runs really spell out.
+TEST_F(PictureDecoderTest, RleDataThatCannotFillItsPictureIsDamaged)
+{
+    QByteArray endOfLines;
+    for (int i = 0; i < 500; ++i)
+        endOfLines += QByteArray("\0\0", 2);
+    endOfLines += QByteArray("\0\1", 2);
+    for (int bits : { 8, 4 }) {
+        const QString name = QString("bomb%1.bmp").arg(bits);
+        const QString bomb = WriteFile(dir, name, RleBitmap(10000, 10000, bits, endOfLines));
+        for (const std::string& message :
+            { ErrorOf([&] { LoadPicture(bomb); }), ErrorOf([&] { ReadPictureSize(bomb); }),
+                ErrorOf([&] { LoadThumbnail(bomb, QSize(50, 50)); }) }) {
+            EXPECT_NE(message.find("damaged"), std::string::npos) << message;
+            EXPECT_NE(message.find(name.toStdString()), std::string::npos) << message;
+        }
+    }
+    // Enough bytes to pass the header's bound, but the runs spell out nothing of 2000 x 2000 pixels.
+    QByteArray longBlank;
+    for (int i = 0; i < 10000; ++i)
+        longBlank += QByteArray("\0\0", 2);
+    EXPECT_NE(ErrorOf([&] { DecodeBmp(RleBitmap(2000, 2000, 8, longBlank), "blank.bmp"); }).find("damaged"),
+        std::string::npos);
+
+    // Runs that fill the picture, and a small picture ended early, decode.
+    QByteArray runs;
+    for (int row = 0; row < 40; ++row)
+        runs += QByteArray("\xFF\x07\x2D\x03\0\0", 6); // 255 + 45 pixels, end of line
+    runs += QByteArray("\0\1", 2);
+    for (int bits : { 8, 4 }) {
+        const QImage full = DecodeBmp(RleBitmap(300, 40, bits, runs), "runs.bmp");
+        EXPECT_EQ(full.size(), QSize(300, 40));
+        EXPECT_EQ(DecodeBmp(RleBitmap(64, 64, bits, QByteArray("\x04\x01\0\1", 4)), "early.bmp").size(),
+            QSize(64, 64));
+    }
+}
+
+TEST_F(PictureDecoderTest, BmpSuiteRunLengthFilesLoad)
+{
+    const QString suite = BmpSuiteFolder();
+    if (suite.isEmpty())
+        GTEST_SKIP() << "MIRAVA_TESTDATA is not set";
+    for (const char* name : { "g/pal4rle.bmp", "g/pal8rle.bmp", "q/pal4rlecut.bmp", "q/pal8rlecut.bmp",
+             "q/pal4rletrns.bmp", "q/pal8rletrns.bmp" }) {
+        try {
+            EXPECT_EQ(LoadPicture(suite + "/" + name).size(), QSize(127, 64)) << name;
+            EXPECT_EQ(ReadPictureSize(suite + "/" + name), QSize(127, 64)) << name;
+        } catch (const TPictureError& error) {
+            ADD_FAILURE() << error.what();
         }
     }
 }
