@@ -1,8 +1,7 @@
 #include "app/IniFile.h"
 
 #include "app/TextFiles.h"
-
-#include <QFile>
+#include "pictures/RegularFile.h"
 
 namespace {
 const QString GlobalSection = QStringLiteral("globalconst");
@@ -31,10 +30,12 @@ void TIniFile::Load()
 {
     lines.clear();
     byteOrderMark = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // A named pipe, a device or a link to one, or a file beyond the size limit, reads as an absent file:
+    // the program neither waits on it nor fills its memory from it.
+    const std::optional<QByteArray> read = ReadRegularFile(path, MaxBytes);
+    if (!read)
         return;
-    const QByteArray content = file.readAll();
+    const QByteArray& content = *read;
     // A byte-order mark that an editor put at the start is no part of the first line; it is kept on saving.
     byteOrderMark = content.startsWith(Utf8ByteOrderMark);
     qsizetype start = byteOrderMark ? Utf8ByteOrderMark.size() : 0;

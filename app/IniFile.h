@@ -12,7 +12,10 @@ class TIniFile
 public:
     explicit TIniFile(QString path);
 
-    // Reads the file; an absent or unreadable file reads as empty.
+    // The largest file read; a larger one reads as absent.
+    static constexpr qint64 MaxBytes = 1 << 20;
+
+    // Reads the file; an absent or unreadable file, or anything but a regular file, reads as empty.
     void Load();
     // Replaces the file atomically; throws TAppError "Cannot create file ..." on failure.
     void Save() const;

@@ -1,5 +1,7 @@
 #include "app/IniFile.h"
 
+#include "support/SpecialFiles.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -133,4 +135,25 @@ TEST(AppIni, ReadStringIgnoresCommentsAndOtherSections)
     EXPECT_EQ(ini.ReadString("b", "K", "none"), QStringLiteral("b"));
     EXPECT_EQ(ini.ReadString("c", "k", "none"), QStringLiteral("none"));
     EXPECT_EQ(ini.ReadInteger("b", "k", -3), -3);
+}
+
+// A named pipe, a folder or a link to an endless source in place of app.ini reads at once as an absent
+// file; so does a file beyond the size limit.
+TEST(AppIni, SpecialFilesAndHugeFilesReadAsAbsent)
+{
+    QTemporaryDir dir;
+    const THangGuard guard;
+    for (const TSpecialFile& special : MakeSpecialFiles(dir.path(), "app", ".ini")) {
+        TIniFile ini(special.path);
+        ini.Load();
+        EXPECT_TRUE(ini.Content().isEmpty()) << special.kind;
+        EXPECT_EQ(TAppConfig::Read(special.path).SubfieldWorkCount, 16) << special.kind;
+    }
+    const QString huge = dir.filePath("huge.ini");
+    WriteBytes(huge, "[globalconst]\nsubfieldworkcount=9\n" + QByteArray(TIniFile::MaxBytes, ';'));
+    EXPECT_EQ(TAppConfig::Read(huge).SubfieldWorkCount, 16);
+    const QString limit = dir.filePath("limit.ini");
+    const QByteArray head = "[globalconst]\nsubfieldworkcount=9\n";
+    WriteBytes(limit, head + QByteArray(TIniFile::MaxBytes - head.size(), ';'));
+    EXPECT_EQ(TAppConfig::Read(limit).SubfieldWorkCount, 9);
 }
