@@ -1,12 +1,13 @@
 #include "ContentManager.h"
 
+#include "pictures/RegularFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QUrl>
 #include <algorithm>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Mrv {
@@ -191,25 +192,13 @@ HResult TContentManager::BindLocal(const QString& url, IBindStatusCallback* cons
         return BindNotServed;
     // Without waiting: a named pipe or a device must not hold the program until someone writes to it. Only
     // regular files are read.
-    const int fd = FileOpen(path, O_RDONLY | O_NONBLOCK, 0);
-    if (fd < 0)
+    TRegularFile file;
+    if (!file.Adopt(FileOpen(path, O_RDONLY | O_NONBLOCK | O_NOCTTY, 0)))
         return BindNotServed;
-    QByteArray bytes;
-    struct stat info
-    {
-    };
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= MaxLocalFileBytes;
-    if (ok) {
-        QFile file;
-        ok = file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle);
-        if (ok) {
-            bytes = file.readAll();
-            ok = bytes.size() == info.st_size;
-        }
-    }
-    ::close(fd);
-    if (!ok)
+    const std::optional<QByteArray> read = file.ReadAll(MaxLocalFileBytes);
+    if (!read)
         return BindNotServed;
+    const QByteArray& bytes = *read;
     consumer->AddRef();
     consumer->OnStartBinding();
     if (!bytes.isEmpty())

@@ -1,9 +1,10 @@
 #include "PlayerCodeProvider.h"
 
 #include "SkinSubsystem.h"
+#include "pictures/RegularFile.h"
 
+#include <QBuffer>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <dlfcn.h>
 #include <stdexcept>
@@ -131,10 +132,14 @@ QString TPlayerCodeProviderBasedOnInstalledLibrary::RegistrationPath(const QStri
 
 QString TPlayerCodeProviderBasedOnInstalledLibrary::RegisteredLibrary(const QString& appFolder)
 {
-    QFile registration(RegistrationPath(appFolder));
-    if (!registration.open(QIODevice::ReadOnly))
+    // Only the first line counts; a named pipe or a device in its place reads as no registration.
+    TRegularFile registration;
+    if (!registration.Open(RegistrationPath(appFolder)))
         return {};
-    const QString path = QString::fromUtf8(registration.readLine(4096)).trimmed();
+    const std::optional<QByteArray> head = registration.ReadAtMost(4096);
+    if (!head)
+        return {};
+    const QString path = QString::fromUtf8(head->left(head->indexOf('\n'))).trimmed();
     if (path.isEmpty() || QFileInfo(path).isAbsolute())
         return path;
     return QDir(appFolder).filePath(path);
@@ -144,11 +149,17 @@ TPlayerCodeProviderBasedOnInstalledLibrary::TPlayerCodeProviderBasedOnInstalledL
     const QString& appFolder)
 {
     const QString path = RegisteredLibrary(appFolder);
-    if (path.isEmpty() || !QFileInfo(path).isFile()) // a pipe or device would hold the start-up
+    if (path.isEmpty())
         return;
-    QFile library(path);
-    if (library.open(QIODevice::ReadOnly))
-        LoadFrom(library);
+    // A pipe or a device would hold the start-up, and a system file could be read without end: the library is
+    // read only as a regular file of at most the size of a library image.
+    const std::optional<QByteArray> image = ReadRegularFile(path, TDLLLoader::MaxImageBytes);
+    if (!image)
+        return;
+    QBuffer library;
+    library.setData(*image);
+    library.open(QIODevice::ReadOnly);
+    LoadFrom(library);
 }
 
 } // namespace Mrv

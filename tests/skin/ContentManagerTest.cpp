@@ -1,5 +1,6 @@
 #include "SkinTestSupport.h"
 #include "skin/SkinSubsystem.h"
+#include "support/SpecialFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -283,4 +284,17 @@ TEST(SkinSound, SoundWritesAreSilencedWhenSoundIsOff)
     TSkinSubsystem::HostServices()->WriteSound(buffer, sizeof buffer, sink, &heard);
     EXPECT_EQ(heard, QByteArray(4, '\0'));
     TSkinSubsystem::SetSoundOn(true);
+}
+
+// A link to a device or to a system file that reports no size is refused without reading it to its end.
+TEST(SkinContentBinding, EndlessSourcesAreRefusedAtOnce)
+{
+    QTemporaryDir dir;
+    const THangGuard guard;
+    TContentManager manager;
+    for (const TSpecialFile& special : MakeSpecialFiles(dir.path(), "skin", ".mrv")) {
+        TRecordingConsumer consumer;
+        EXPECT_EQ(manager.BindToStorage(special.path, &consumer), BindNotServed) << special.kind;
+        EXPECT_EQ(consumer.starts, 0) << special.kind;
+    }
 }

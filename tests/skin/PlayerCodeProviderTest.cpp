@@ -1,5 +1,7 @@
 #include "skin/PlayerCodeProvider.h"
 
+#include "support/SpecialFiles.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -155,4 +157,23 @@ TEST(SkinPlayerCode, TheBuildRegistersThePlayerBesideTheProgram)
         = TPlayerCodeProviderBasedOnInstalledLibrary::RegisteredLibrary(QStringLiteral(MIRAVA_APP_DIR "/"));
     EXPECT_EQ(QFileInfo(registered).canonicalFilePath(),
         QFileInfo(QStringLiteral(MIRAVA_PLAYER_LIBRARY)).canonicalFilePath());
+}
+
+// The registration itself, or the library it names, as a named pipe, a folder or a link to an endless source:
+// the start-up goes on at once without a player.
+TEST(SkinPlayerCode, SpecialFilesInTheRegistrationAreNotWaitedOn)
+{
+    QTemporaryDir folder;
+    const QString appFolder = folder.path() + QLatin1Char('/');
+    const THangGuard guard;
+    for (const TSpecialFile& special : MakeSpecialFiles(folder.path(), "player", ".so")) {
+        Register(appFolder, QFile::encodeName(special.path));
+        TPlayerCodeProviderBasedOnInstalledLibrary provider(appFolder);
+        EXPECT_EQ(provider.Version(), 0u) << special.kind;
+        EXPECT_FALSE(Creates(provider)) << special.kind;
+    }
+    const QString registration = TPlayerCodeProviderBasedOnInstalledLibrary::RegistrationPath(appFolder);
+    ASSERT_TRUE(QFile::remove(registration));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(registration).constData(), 0600), 0);
+    EXPECT_TRUE(TPlayerCodeProviderBasedOnInstalledLibrary::RegisteredLibrary(appFolder).isEmpty());
 }
