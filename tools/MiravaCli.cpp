@@ -7,6 +7,11 @@
 //
 // The person pictured is the file name up to its first "_" or "." ("anna_2.bmp" shows anna). The tool uses
 // TMemoProcessor, the same code that runs the window's commands, and writes no slot files.
+//
+// Every entry of PROBES named like a picture is a probe: read, or counted as unreadable with its reason (a
+// named pipe, a folder, a link to a device, a damaged file). Paths are used as the file system's own bytes,
+// so names that are not valid UTF-8 are read too; in the output a name's control characters and bytes that
+// are not UTF-8 are escaped (\n, \t, \xHH, and \\ for a backslash), so each probe keeps to one line.
 
 #include "app/FolderListing.h"
 #include "app/MemoProcessor.h"
@@ -14,21 +19,27 @@
 #include "pictures/PictureDecoder.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <exception>
+#include <map>
+#include <optional>
 #include <pthread.h>
 #include <set>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -109,26 +120,129 @@ QString PersonOf(const QString& fileName)
     return fileName.left(end);
 }
 
-// The pictures of a folder exactly as the window lists them (".bmp" and ".jpg", natural order of names).
-QStringList ListPictures(const QString& folder, const char* role)
+// Escapes control characters (C0, DEL and C1) as \n, \r, \t or \xHH of their UTF-8 bytes; with
+// `doubleBackslash` a backslash is written twice, so that no two different texts look alike.
+QString EscapeControls(const QString& text, bool doubleBackslash)
 {
-    const QFileInfo info(folder);
-    if (!info.exists())
-        throw TCliError(QString("%1 folder \"%2\" does not exist").arg(role, folder));
-    if (!info.isDir())
-        throw TCliError(QString("%1 \"%2\" is not a folder").arg(role, folder));
-    if (!info.isReadable() || !info.isExecutable() || !QDir(folder).isReadable())
-        throw TCliError(QString("cannot read %1 folder \"%2\"").arg(role, folder));
-    const TFolderListing listing = ListPictureFolder(folder);
-    if (listing.Files.isEmpty())
-        throw TCliError(QString("%1 folder \"%2\" holds no .bmp or .jpg pictures").arg(role, folder));
-    for (const QString& file : listing.Files)
-        if (PersonOf(QFileInfo(file).fileName()).isEmpty())
-            throw TCliError(
-                QString("cannot tell who is pictured in \"%1\": the file name must start with the "
-                        "person's name")
-                    .arg(file));
-    return listing.Files;
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\n')
+            shown += QLatin1String("\\n");
+        else if (u == u'\r')
+            shown += QLatin1String("\\r");
+        else if (u == u'\t')
+            shown += QLatin1String("\\t");
+        else if (u < 0x20 || u == 0x7F)
+            shown += QString::asprintf("\\x%02X", unsigned(u));
+        else if (u >= 0x80 && u <= 0x9F)
+            shown += QString::asprintf("\\x%02X\\x%02X", 0xC0 | (u >> 6), 0x80 | (u & 0x3F));
+        else if (u == u'\\' && doubleBackslash)
+            shown += QLatin1String("\\\\");
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+// A message as printed: on one line.
+QString OneLine(const QString& message)
+{
+    return EscapeControls(message, false);
+}
+
+// A file name as printed: valid UTF-8 as it is, each byte that is not part of valid UTF-8 as \xHH, and
+// control characters and backslashes escaped. Different names always look different.
+QString DisplayName(const QByteArray& raw)
+{
+    QString shown;
+    qsizetype i = 0;
+    while (i < raw.size()) {
+        const auto lead = uchar(raw[i]);
+        const qsizetype length = lead < 0x80 ? 1
+            : lead >= 0xC2 && lead <= 0xDF   ? 2
+            : lead >= 0xE0 && lead <= 0xEF   ? 3
+            : lead >= 0xF0 && lead <= 0xF4   ? 4
+                                             : 0;
+        const QByteArrayView piece = QByteArrayView(raw).sliced(i, std::min(length, raw.size() - i));
+        if (length == 0 || piece.size() < length || !piece.isValidUtf8()) {
+            shown += QString::asprintf("\\x%02X", unsigned(lead));
+            ++i;
+            continue;
+        }
+        shown += EscapeControls(QString::fromUtf8(piece), true);
+        i += length;
+    }
+    return shown;
+}
+
+// One file named like a picture in a folder given on the command line.
+struct TCandidate
+{
+    QByteArray path; // the file system's own bytes
+    QString name; // as printed (DisplayName)
+    QString exactName; // the name itself when it is valid UTF-8, else the printed one (for JSON)
+};
+
+// Every entry of a folder named like a picture exactly as the window chooses them (not hidden, ".bmp" or
+// ".jpg"), in the window's natural order of names, whatever kind of file it is: reading it says whether it
+// is a picture.
+std::vector<TCandidate> ListPictures(const QByteArray& folder, const char* role)
+{
+    const QString shown = OneLine(QFile::decodeName(folder));
+    struct stat info = {};
+    if (::stat(folder.constData(), &info) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            throw TCliError(QString("%1 folder \"%2\" does not exist").arg(role, shown));
+        throw TCliError(QString("cannot read %1 folder \"%2\": %3").arg(role, shown, std::strerror(errno)));
+    }
+    if (!S_ISDIR(info.st_mode))
+        throw TCliError(QString("%1 \"%2\" is not a folder").arg(role, shown));
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        throw TCliError(QString("cannot read %1 folder \"%2\": %3").arg(role, shown, std::strerror(errno)));
+    QByteArray prefix = folder;
+    if (!prefix.endsWith('/'))
+        prefix += '/';
+    std::map<QString, TCandidate> byName;
+    QStringList names;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray raw(entry->d_name);
+        if (raw.startsWith('.') || !HasPictureExtension(QFile::decodeName(raw)))
+            continue;
+        TCandidate candidate { prefix + raw, DisplayName(raw), QString() };
+        candidate.exactName = QUtf8StringView(raw).isValidUtf8() ? QString::fromUtf8(raw) : candidate.name;
+        names << candidate.name;
+        byName.emplace(candidate.name, std::move(candidate));
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0)
+        throw TCliError(
+            QString("cannot read %1 folder \"%2\": %3").arg(role, shown, std::strerror(readError)));
+    if (names.isEmpty())
+        throw TCliError(QString("%1 folder \"%2\" holds no .bmp or .jpg pictures").arg(role, shown));
+    SortNaturally(names);
+    std::vector<TCandidate> candidates;
+    for (const QString& name : names) {
+        if (PersonOf(name).isEmpty())
+            throw TCliError(QString(
+                "cannot tell who is pictured in \"%1\": the file name must start with the person's name")
+                                .arg(OneLine(QFile::decodeName(byName.at(name).path))));
+        candidates.push_back(byName.at(name));
+    }
+    return candidates;
+}
+
+// The file a path leads to, to tell a probe that is a memorised picture itself (also through a link).
+std::optional<std::pair<dev_t, ino_t>> FileIdentity(const QByteArray& path)
+{
+    struct stat info = {};
+    if (::stat(path.constData(), &info) != 0)
+        return std::nullopt;
+    return std::pair { info.st_dev, info.st_ino };
 }
 
 double Milliseconds(TClock::duration d)
@@ -185,9 +299,9 @@ private:
     bool terminal;
 };
 
-int RunPattern(const QString& path)
+int RunPattern(const QByteArray& path)
 {
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPicture(path));
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPictureNative(path));
     QByteArray text;
     text.reserve(pattern.size() * 4);
     for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -200,7 +314,7 @@ int RunPattern(const QString& path)
 
 struct TProbeResult
 {
-    QString file, expected, answered, error;
+    QString file, jsonFile, expected, answered, error;
     float output = 0;
     double ms = 0;
     bool memorised = false; // the very picture that was memorised
@@ -212,30 +326,32 @@ QString Percent(int part, int whole)
     return whole == 0 ? QString("-") : QString::number(100.0 * part / whole, 'f', 1) + " %";
 }
 
-int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json, std::uint32_t seed)
+int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool json, std::uint32_t seed)
 {
-    QFileInfoList galleryFiles, probeFiles;
-    for (const QString& path : ListPictures(galleryFolder, "gallery"))
-        galleryFiles << QFileInfo(path);
-    for (const QString& path : ListPictures(probeFolder, "probe"))
-        probeFiles << QFileInfo(path);
+    const std::vector<TCandidate> galleryFiles = ListPictures(galleryFolder, "gallery");
+    const std::vector<TCandidate> probeFiles = ListPictures(probeFolder, "probe");
+    const QString galleryShown = OneLine(QFile::decodeName(galleryFolder));
 
     // The first picture of every person, in the order of the file names.
-    std::vector<QFileInfo> memorised;
+    std::vector<TCandidate> memorised;
     std::set<QString> persons;
-    for (const QFileInfo& file : galleryFiles)
-        if (persons.insert(PersonOf(file.fileName())).second)
+    for (const TCandidate& file : galleryFiles)
+        if (persons.insert(PersonOf(file.name)).second)
             memorised.push_back(file);
     if (int(memorised.size()) > SlotCount)
         throw TCliError(QString("gallery folder \"%1\" shows %2 persons; Mirava can memorise at most %3")
-                            .arg(galleryFolder)
+                            .arg(galleryShown)
                             .arg(memorised.size())
                             .arg(SlotCount));
 
     // Read every gallery picture before the long set-up, so that a bad file stops the run at once.
     std::vector<QImage> galleryPictures;
-    for (const QFileInfo& file : memorised)
-        galleryPictures.push_back(LoadPicture(file.filePath()));
+    std::set<std::pair<dev_t, ino_t>> memorisedFiles;
+    for (const TCandidate& file : memorised) {
+        galleryPictures.push_back(LoadPictureNative(file.path));
+        if (const auto identity = FileIdentity(file.path))
+            memorisedFiles.insert(*identity);
+    }
 
     TMemoProcessor processor;
     processor.SaveSlotFilesOnMemorise = false;
@@ -257,11 +373,11 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
         const auto start = TClock::now();
         const TInputPattern pattern = TMemoProcessor::BuildInputPattern(galleryPictures[i]);
         const int slot
-            = processor.Memorise(PersonOf(memorised[i].fileName()), memorised[i].filePath(), pattern);
+            = processor.Memorise(PersonOf(memorised[i].name), QFile::decodeName(memorised[i].path), pattern);
         memoriseTimes.ms.push_back(Milliseconds(TClock::now() - start));
         if (slot != int(i))
             throw TCliError(QString("memorising \"%1\" took slot %2 instead of %3")
-                                .arg(memorised[i].filePath())
+                                .arg(OneLine(QFile::decodeName(memorised[i].path)))
                                 .arg(slot)
                                 .arg(i));
         memoriseProgress.Step(int(i + 1));
@@ -280,14 +396,15 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
     TTimes recogniseTimes;
     TProgress recogniseProgress("recognising", int(probeFiles.size()));
     int correct = 0, read = 0, unknownPersons = 0, memorisedProbes = 0, memorisedProbesCorrect = 0;
-    for (const QFileInfo& file : probeFiles) {
+    for (const TCandidate& file : probeFiles) {
         TProbeResult result;
-        result.file = file.fileName();
-        result.expected = PersonOf(file.fileName());
-        for (const QFileInfo& m : memorised)
-            result.memorised = result.memorised || m.canonicalFilePath() == file.canonicalFilePath();
+        result.file = file.name;
+        result.jsonFile = file.exactName;
+        result.expected = PersonOf(file.name);
+        if (const auto identity = FileIdentity(file.path))
+            result.memorised = memorisedFiles.contains(*identity);
         try {
-            const QImage picture = LoadPicture(file.filePath());
+            const QImage picture = LoadPictureNative(file.path);
             const auto start = TClock::now();
             const auto answer = processor.Recognise(TMemoProcessor::BuildInputPattern(picture));
             result.ms = Milliseconds(TClock::now() - start);
@@ -305,8 +422,8 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
                 memorisedProbesCorrect += result.correct;
             }
         } catch (const TPictureError& e) {
-            result.error = QString::fromStdString(e.what());
-            std::fprintf(stderr, "mirava-cli: %s\n", e.what());
+            result.error = OneLine(QString::fromStdString(e.what()));
+            std::fprintf(stderr, "mirava-cli: %s\n", qPrintable(result.error));
         }
         results.push_back(result);
         recogniseProgress.Step(int(results.size()));
@@ -318,7 +435,8 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
     if (json) {
         QJsonArray probes;
         for (const TProbeResult& r : results) {
-            QJsonObject o { { "file", r.file }, { "expected", r.expected }, { "memorised", r.memorised } };
+            QJsonObject o { { "file", r.jsonFile }, { "expected", r.expected },
+                { "memorised", r.memorised } };
             if (r.error.isEmpty()) {
                 o.insert("answered", r.answered);
                 o.insert("output", double(r.output));
@@ -342,8 +460,8 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
             { "seed", qint64(seed) }, { "setup_ms", setUpMs }, { "memorise", times(memoriseTimes) },
             { "recognise", times(recogniseTimes) } };
         QJsonArray gallery;
-        for (const QFileInfo& m : memorised)
-            gallery.append(m.fileName());
+        for (const TCandidate& m : memorised)
+            gallery.append(m.exactName);
         const QJsonObject all { { "gallery", gallery }, { "probes", probes }, { "summary", summary } };
         std::printf("%s", QJsonDocument(all).toJson(QJsonDocument::Indented).constData());
     } else {
@@ -360,7 +478,7 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
                 r.correct ? "ok" : "WRONG", r.memorised ? " (memorised)" : "");
         }
         std::printf("\npersons memorised: %d (first picture of each in %s)\n", int(memorised.size()),
-            qPrintable(galleryFolder));
+            qPrintable(galleryShown));
         std::printf("probes: %d read, %d unreadable, %d of persons not memorised\n", read, unreadable,
             unknownPersons);
         std::printf("accuracy: %d/%d = %s\n", correct, read, qPrintable(Percent(correct, read)));
@@ -384,28 +502,32 @@ int RunEval(const QString& galleryFolder, const QString& probeFolder, bool json,
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    // The arguments as the system gave them: a path that is not valid UTF-8 still names its file.
+    QList<QByteArray> args;
+    for (int i = 1; i < argc; ++i)
+        args << QByteArray(argv[i]);
     if (args.isEmpty())
         return UsageError("no command given");
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::printf("%s", UsageText);
         return 0;
     }
-    const QString command = args.takeFirst();
+    const QString command = OneLine(QFile::decodeName(args.takeFirst()));
     bool json = false;
     std::uint32_t seed = 1;
-    QStringList operands;
+    QList<QByteArray> operands;
     for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args[i];
+        const QByteArray& arg = args[i];
         if (arg == "--json" && command == "eval")
             json = true;
         else if (arg == "--seed" && command == "eval") {
             bool ok = false;
-            seed = i + 1 < args.size() ? args[++i].toUInt(&ok) : 0;
+            seed = i + 1 < args.size() ? QString::fromLatin1(args[++i]).toUInt(&ok) : 0;
             if (!ok)
                 return UsageError("--seed wants a whole number from 0 to 4294967295");
         } else if (arg.startsWith("--"))
-            return UsageError(QString("unknown option \"%1\" for %2").arg(arg, command));
+            return UsageError(
+                QString("unknown option \"%1\" for %2").arg(OneLine(QFile::decodeName(arg)), command));
         else
             operands << arg;
     }
@@ -426,7 +548,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "\nmirava-cli: stopped by signal %d\n", stopped.signal);
         return 128 + stopped.signal;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "mirava-cli: %s\n", e.what());
+        std::fprintf(stderr, "mirava-cli: %s\n", qPrintable(OneLine(QString::fromStdString(e.what()))));
         return ExitFailure;
     }
 }

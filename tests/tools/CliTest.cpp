@@ -2,10 +2,12 @@
 // and eval on small sets of pictures.
 
 #include "ToolRunner.h"
+#include "support/SpecialFiles.h"
 
 #include <QColor>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -355,3 +357,64 @@ TEST(CliEval, StoreOfAKilledRunIsRemovedByTheNextRun)
 }
 
 } // namespace
+
+// Named pipes, folders and links to endless sources named like pictures are probes too: each is counted as
+// unreadable with its reason, at once. Names that are not valid UTF-8 are read, and a newline in a name is
+// escaped so that every probe keeps to its one line.
+TEST(CliEval, EveryProbeNamedLikeAPictureIsCounted)
+{
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath("gallery");
+    QDir(dir.path()).mkpath("probes");
+    WritePicture(dir.filePath("gallery/dark_1.bmp"), 100, 100, QColor(20, 20, 20));
+    WritePicture(dir.filePath("gallery/light.bmp"), 100, 100, QColor(230, 230, 230));
+    WritePicture(dir.filePath("probes/dark.bmp"), 100, 100, QColor(20, 20, 20));
+    WritePicture(dir.filePath("probes/light_a.bmp"), 100, 100, QColor(228, 226, 230));
+    const QByteArray probes = QFile::encodeName(dir.filePath("probes")) + '/';
+    WritePicture(dir.filePath("probes/tmp1.bmp"), 100, 100, QColor(22, 22, 22));
+    ASSERT_EQ(::rename(probes + "tmp1.bmp", probes + "dark_\xFF\xFE.bmp"), 0);
+    WritePicture(dir.filePath("probes/tmp2.bmp"), 100, 100, QColor(22, 22, 22));
+    ASSERT_EQ(::rename(probes + "tmp2.bmp", probes + "dark_two\nlines.bmp"), 0);
+    const std::vector<TSpecialFile> special = MakeSpecialFiles(dir.filePath("probes"), "light", ".jpg");
+
+    const TToolRun run = RunTool(
+        QStringLiteral(MIRAVA_CLI_PATH), { "eval", dir.filePath("gallery"), dir.filePath("probes") }, 120000);
+    EXPECT_EQ(run.exitCode, 1) << "unreadable probes make the run fail";
+    const QStringList lines = run.out.split('\n');
+    const qsizetype summary = lines.indexOf(QString());
+    ASSERT_GT(summary, 0) << run.out.toStdString();
+    // A header and one line for each of the 4 pictures and the special files.
+    EXPECT_EQ(summary, 1 + 4 + qsizetype(special.size())) << run.out.toStdString();
+    auto lineOf = [&](const QString& file) {
+        for (const QString& line : lines.mid(0, summary))
+            if (line.startsWith(file + ' '))
+                return line.simplified();
+        return QString();
+    };
+    EXPECT_TRUE(lineOf("dark_\\xFF\\xFE.bmp").startsWith("dark_\\xFF\\xFE.bmp dark dark "))
+        << run.out.toStdString();
+    EXPECT_TRUE(lineOf("dark_two\\nlines.bmp").startsWith("dark_two\\nlines.bmp dark dark "))
+        << run.out.toStdString();
+    for (const TSpecialFile& file : special) {
+        const QString name = QFileInfo(file.path).fileName();
+        EXPECT_TRUE(lineOf(name).endsWith("unreadable")) << file.kind << "\n" << run.out.toStdString();
+        EXPECT_TRUE(run.err.contains(name)) << run.err.toStdString();
+    }
+    EXPECT_TRUE(run.err.contains("not a regular file")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("it is a folder")) << run.err.toStdString();
+    EXPECT_FALSE(run.err.contains("two\nlines")) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QString("probes: 4 read, %1 unreadable").arg(special.size())))
+        << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("accuracy: 4/4 = 100.0 %")) << run.out.toStdString();
+}
+
+TEST(CliPattern, SpecialFilesAreRefusedAtOnce)
+{
+    QTemporaryDir dir;
+    for (const TSpecialFile& special : MakeSpecialFiles(dir.path(), "face", ".bmp")) {
+        const TToolRun run = RunTool(QStringLiteral(MIRAVA_CLI_PATH), { "pattern", special.path }, 30000);
+        EXPECT_EQ(run.exitCode, 1) << special.kind;
+        EXPECT_TRUE(run.err.contains(QFileInfo(special.path).fileName())) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty()) << special.kind;
+    }
+}
