@@ -328,8 +328,12 @@ TMainForm::~TMainForm()
 
 void TMainForm::FormCreate()
 {
-    Config = TAppConfig::Read(AppFolder + QStringLiteral("app.ini"));
-    Memo.StateFilePrefix.clear();
+    Folders = TUserFolders::For(AppFolder);
+    Folders.Create();
+    Config = TAppConfig::Read(Folders.ConfigFolder + QStringLiteral("app.ini"));
+    Memo.StateFilePrefix = Folders.StateFilePrefix;
+    if (Folders.PerUser)
+        SaveDialog1->setDirectory(Folders.DataFolder);
     setWindowTitle(QStringLiteral("Mirava"));
 
     PicturList = new TMyPicturList(this, Panel2);
@@ -385,7 +389,7 @@ void TMainForm::FormClose()
 {
     closed = true;
     try {
-        Config.Write(AppFolder + QStringLiteral("app.ini"));
+        Config.Write(Folders.ConfigFolder + QStringLiteral("app.ini"));
     } catch (const std::exception& error) {
         ShowMessage(QString::fromUtf8(error.what()));
     }
@@ -678,6 +682,8 @@ QString TMainForm::ScreenReportText() const
 void TMainForm::WriteStateReport() const
 {
     // The screen report first: whoever waits for a new state report then finds both up to date.
-    WriteFileAtomically(AppFolder + QStringLiteral("mirava-screen.txt"), ScreenReportText().toUtf8());
-    WriteFileAtomically(AppFolder + QStringLiteral("mirava-state.txt"), StateReportText().toUtf8());
+    WriteFileAtomically(
+        Folders.ReportFolder + QStringLiteral("mirava-screen.txt"), ScreenReportText().toUtf8());
+    WriteFileAtomically(
+        Folders.ReportFolder + QStringLiteral("mirava-state.txt"), StateReportText().toUtf8());
 }

@@ -2,6 +2,7 @@
 
 #include "app/IniFile.h"
 #include "app/MemoProcessor.h"
+#include "app/UserFolders.h"
 #include "pictures/PicturList.h"
 
 #include <QLineEdit>
@@ -89,11 +90,13 @@ public:
     // current folder, the listed pictures and where their thumbnails show, the open modal dialog and the
     // skin's player: what a test needs to drive the window with the pointer and the keyboard.
     QString ScreenReportText() const;
-    // Writes ScreenReportText to AppFolder + "mirava-screen.txt" and StateReportText to AppFolder +
-    // "mirava-state.txt", each replaced atomically.
+    // Writes ScreenReportText to "mirava-screen.txt" and StateReportText to "mirava-state.txt" in the
+    // report folder (the program's folder, or the per-user data folder of an installed program), each
+    // replaced atomically.
     void WriteStateReport() const;
 
     QString AppFolder;
+    TUserFolders Folders; // where app.ini, the slot files and the state reports go
     TAppConfig Config;
     TMemoProcessor Memo;
     QString CurrentFolder; // the listed folder, ending in "/"

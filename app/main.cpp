@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/MainForm.h"
 #include "app/MiravaApplication.h"
 #include "app/QuitSignals.h"
@@ -5,7 +6,13 @@
 
 int main(int argc, char** argv)
 {
+    if (const auto status = AnswerInfoOptions(argc, argv, QStringLiteral("mirava"),
+            QStringLiteral("Mirava Smart Memo Processor: memorises pictures of faces under names and "
+                           "recognises them.")))
+        return *status;
     TMiravaApplication application(argc, argv); // named and titled
+    if (const auto status = RejectArguments(TMiravaApplication::arguments(), QStringLiteral("mirava")))
+        return *status;
     TMainForm mainForm;
     TStateReport stateReport(&mainForm);
     TQuitSignals quitSignals(&mainForm);

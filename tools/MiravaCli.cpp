@@ -13,6 +13,7 @@
 // so names that are not valid UTF-8 are read too; in the output a name's control characters and bytes that
 // are not UTF-8 are escaped (\n, \t, \xHH, and \\ for a backslash), so each probe keeps to one line.
 
+#include "app/CommandLine.h"
 #include "app/FolderListing.h"
 #include "app/MemoProcessor.h"
 #include "network/NeuralNetwork.h"
@@ -502,6 +503,10 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    if (const auto status = AnswerInfoOptions(argc, argv, QStringLiteral("mirava-cli"),
+            QStringLiteral("Mirava's sampling, memorise and recognise steps from the command line."),
+            QString::fromUtf8(UsageText)))
+        return *status;
     // The arguments as the system gave them: a path that is not valid UTF-8 still names its file.
     QList<QByteArray> args;
     for (int i = 1; i < argc; ++i)
