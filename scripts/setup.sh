@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils imagemagick
   fonts-dejavu-core
+  help2man dpkg-dev fakeroot file lintian desktop-file-utils appstream util-linux
 )
 
 missing=()
