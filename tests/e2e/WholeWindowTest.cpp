@@ -3,7 +3,7 @@
 // persons and recognise a third picture of one of them. The window's state is read from the report that the
 // program writes on SIGUSR1; a screenshot of the window is kept as an artifact, also when the test fails.
 
-#include "tests/e2e/TestProcess.h"
+#include "tests/e2e/WindowDriver.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,21 +12,23 @@
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <QXmlStreamReader>
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
-#include <poll.h>
 #include <thread>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
+using E2e::Describe;
+using E2e::Get;
+using E2e::ParseRect;
+using E2e::SkinButton;
 using E2e::TLaunch;
 using E2e::TProcess;
+using E2e::TState;
 using E2e::TStrings;
 
 namespace {
@@ -43,99 +45,9 @@ constexpr auto StartTimeout = 20s;
 constexpr auto StepTimeout = 10s;
 const QString TimeTextPattern = QStringLiteral(R"(^OK! \(Time: \d+:\d\d:\d\d\.\d\d\d\)$)");
 
-using TState = std::map<QString, QString>;
-
-QString Get(const TState& state, const char* key)
-{
-    const auto found = state.find(QString::fromLatin1(key));
-    return found == state.end() ? QString() : found->second;
-}
-
 std::string Text(const QString& text)
 {
     return text.toStdString();
-}
-
-QString Describe(const TState& state)
-{
-    QString text;
-    for (const auto& [key, value] : state)
-        text += key + u'=' + value + u'\n';
-    return text;
-}
-
-// "x,y,w,h" as the state report writes rectangles in screen coordinates.
-std::optional<QRect> ParseRect(const QString& text)
-{
-    const QStringList parts = text.split(u',');
-    if (parts.size() != 4)
-        return std::nullopt;
-    int values[4];
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        values[i] = parts[i].trimmed().toInt(&ok);
-        if (!ok)
-            return std::nullopt;
-    }
-    if (values[2] <= 0 || values[3] <= 0)
-        return std::nullopt;
-    return QRect(values[0], values[1], values[2], values[3]);
-}
-
-// The area of the skin button that sends ("buttoncomand", code): the first rectangle drawn for the button
-// element, in movie coordinates (the movie is shown unscaled at the top left of the skin panel).
-std::optional<QRect> SkinButton(const QString& moviePath, int code)
-{
-    QFile file(moviePath);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QString movieNamespace = QStringLiteral("urn:mirava:movie");
-    QXmlStreamReader reader(&file);
-    int depth = 0;
-    int buttonDepth = -1;
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isEndElement()) {
-            if (depth == buttonDepth)
-                buttonDepth = -1;
-            --depth;
-            continue;
-        }
-        if (!reader.isStartElement())
-            continue;
-        ++depth;
-        const QXmlStreamAttributes attributes = reader.attributes();
-        if (buttonDepth < 0 && attributes.value(movieNamespace, QStringLiteral("command")) == u"buttoncomand"
-            && attributes.value(movieNamespace, QStringLiteral("args")).trimmed() == QString::number(code)) {
-            if (attributes.hasAttribute(QStringLiteral("transform")))
-                return std::nullopt; // a moved button would need the transform applied; the skin has none
-            buttonDepth = depth;
-        }
-        if (buttonDepth > 0 && reader.name() == u"rect") {
-            const QRect area(qRound(attributes.value(QStringLiteral("x")).toDouble()),
-                qRound(attributes.value(QStringLiteral("y")).toDouble()),
-                qRound(attributes.value(QStringLiteral("width")).toDouble()),
-                qRound(attributes.value(QStringLiteral("height")).toDouble()));
-            if (area.isValid())
-                return area;
-        }
-    }
-    return std::nullopt;
-}
-
-// Whether the process has a handler for the signal (the "SigCgt" mask of its status).
-bool CatchesSignal(pid_t pid, int signal)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return false;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("SigCgt:")) {
-            bool ok = false;
-            const qulonglong mask = line.mid(7).trimmed().toULongLong(&ok, 16);
-            return ok && (mask >> (signal - 1) & 1) != 0;
-        }
-    return false;
 }
 
 class WholeWindow : public ::testing::Test
@@ -249,37 +161,11 @@ protected:
     // Starts Xvfb on a free display number, which it reports on a pipe.
     void StartXServer()
     {
-        int displayPipe[2];
-        ASSERT_EQ(::pipe2(displayPipe, O_CLOEXEC), 0);
-        TLaunch launch;
-        launch.Arguments
-            = { XvfbPath, "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-noreset" };
-        launch.Environment = E2e::Environment({}, {});
-        launch.LogPath = Text(ArtifactPath(QStringLiteral("xvfb.log")));
-        launch.PassFd = displayPipe[1];
         std::string error;
-        const bool started = xserver.Start(launch, error);
-        ::close(displayPipe[1]);
-        if (!started) {
-            ::close(displayPipe[0]);
-            FAIL() << error;
-        }
-        std::string number;
-        const auto deadline = std::chrono::steady_clock::now() + StartTimeout;
-        while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd wait { displayPipe[0], POLLIN, 0 };
-            if (::poll(&wait, 1, 100) <= 0)
-                continue;
-            char buffer[32];
-            const ssize_t got = ::read(displayPipe[0], buffer, sizeof buffer);
-            if (got <= 0)
-                break;
-            number.append(buffer, static_cast<size_t>(got));
-        }
-        ::close(displayPipe[0]);
-        const QString trimmed = QString::fromStdString(number).trimmed();
-        ASSERT_FALSE(trimmed.isEmpty()) << "Xvfb did not report its display";
-        display = u':' + trimmed;
+        const auto started
+            = E2e::StartXServer(xserver, XvfbPath, Text(ArtifactPath(QStringLiteral("xvfb.log"))), error);
+        ASSERT_TRUE(started) << error;
+        display = *started;
         childEnvironment = E2e::Environment({ "DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XAUTHORITY" },
             { "DISPLAY=" + Text(display), "QT_QPA_PLATFORM=xcb" });
     }
@@ -304,36 +190,7 @@ protected:
     // Asks the program for its state report and reads it; empty when none came within the timeout.
     TState ReadState(std::chrono::milliseconds timeout = 2000ms)
     {
-        QFile::remove(statePath);
-        QFile::remove(screenPath);
-        if (!program.Running())
-            return {};
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        // SIGUSR1 ends a process that does not catch it: wait until the program has set up its report.
-        while (!CatchesSignal(program.Pid(), SIGUSR1)) {
-            if (std::chrono::steady_clock::now() >= deadline || !program.Running())
-                return {};
-            std::this_thread::sleep_for(10ms);
-        }
-        ::kill(program.Pid(), SIGUSR1);
-        // The screen report is written first, so both are new once the state report is there.
-        while (!QFile::exists(statePath)) {
-            if (std::chrono::steady_clock::now() >= deadline || !program.Running())
-                return {};
-            std::this_thread::sleep_for(10ms);
-        }
-        TState state;
-        for (const QString& path : { statePath, screenPath }) {
-            QFile file(path);
-            if (!file.open(QIODevice::ReadOnly))
-                return {};
-            for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
-                const qsizetype equals = line.indexOf(u'=');
-                if (equals > 0)
-                    state[line.left(equals)] = line.mid(equals + 1);
-            }
-        }
-        return state;
+        return E2e::RequestReport(program, statePath, screenPath, timeout);
     }
 
     // Polls the state report until `ready` holds; false after the timeout or when the program ended.

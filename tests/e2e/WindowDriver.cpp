@@ -13,6 +13,20 @@ namespace E2e {
 
 using namespace std::chrono_literals;
 
+QString Get(const TState& state, const char* key)
+{
+    const auto found = state.find(QString::fromLatin1(key));
+    return found == state.end() ? QString() : found->second;
+}
+
+QString Describe(const TState& state)
+{
+    QString text;
+    for (const auto& [key, value] : state)
+        text += key + u'=' + value + u'\n';
+    return text;
+}
+
 std::optional<QRect> ParseRect(const QString& text)
 {
     const QStringList parts = text.split(u',');

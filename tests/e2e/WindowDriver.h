@@ -14,6 +14,11 @@ namespace E2e {
 
 using TState = std::map<QString, QString>;
 
+// The value of `key` in the report, empty when it is absent.
+QString Get(const TState& state, const char* key);
+// The report as key=value lines, for failure messages.
+QString Describe(const TState& state);
+
 // "x,y,w,h" as the state report writes rectangles in screen coordinates.
 std::optional<QRect> ParseRect(const QString& text);
 
