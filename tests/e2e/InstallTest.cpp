@@ -218,18 +218,7 @@ protected:
 
     bool WaitFor(const std::function<bool(const TState&)>& ready, std::chrono::milliseconds timeout = 10s)
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            TState state = E2e::RequestReport(program, statePath, screenPath, 2s);
-            if (!state.empty()) {
-                lastState = state;
-                if (ready(state))
-                    return true;
-            }
-            if (!program.Running() || std::chrono::steady_clock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(50ms);
-        }
+        return E2e::WaitForReport(program, statePath, screenPath, ready, timeout, lastState);
     }
 
     void Xdotool(const TStrings& arguments)

@@ -187,28 +187,11 @@ protected:
         ASSERT_TRUE(program.Start(launch, error)) << error;
     }
 
-    // Asks the program for its state report and reads it; empty when none came within the timeout.
-    TState ReadState(std::chrono::milliseconds timeout = 2000ms)
-    {
-        return E2e::RequestReport(program, statePath, screenPath, timeout);
-    }
-
     // Polls the state report until `ready` holds; false after the timeout or when the program ended.
     bool WaitFor(
         const std::function<bool(const TState&)>& ready, std::chrono::milliseconds timeout = StepTimeout)
     {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            TState state = ReadState();
-            if (!state.empty()) {
-                lastState = state;
-                if (ready(state))
-                    return true;
-            }
-            if (!program.Running() || std::chrono::steady_clock::now() >= deadline)
-                return false;
-            std::this_thread::sleep_for(50ms);
-        }
+        return E2e::WaitForReport(program, statePath, screenPath, ready, timeout, lastState);
     }
 
     bool WaitForValue(

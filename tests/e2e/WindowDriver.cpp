@@ -172,4 +172,21 @@ TState RequestReport(
     return state;
 }
 
+bool WaitForReport(TProcess& program, const QString& statePath, const QString& screenPath,
+    const std::function<bool(const TState&)>& ready, std::chrono::milliseconds timeout, TState& last)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        TState state = RequestReport(program, statePath, screenPath, 2s);
+        if (!state.empty()) {
+            last = state;
+            if (ready(state))
+                return true;
+        }
+        if (!program.Running() || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
 } // namespace E2e

@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -38,5 +39,10 @@ std::optional<QString> StartXServer(
 // written first, so both are new once the state report is there); empty when none came within the timeout.
 TState RequestReport(TProcess& program, const QString& statePath, const QString& screenPath,
     std::chrono::milliseconds timeout);
+
+// Asks for the report again and again until `ready` holds; false after the timeout or when the program has
+// ended. Every report read is kept in `last`, for the checks and failure messages that follow.
+bool WaitForReport(TProcess& program, const QString& statePath, const QString& screenPath,
+    const std::function<bool(const TState&)>& ready, std::chrono::milliseconds timeout, TState& last);
 
 } // namespace E2e
