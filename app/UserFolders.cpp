@@ -41,16 +41,26 @@ QString BaseFolder(const QString& value, const QString& home, const QString& fal
 
 TUserFolders TUserFolders::For(const QString& appFolder)
 {
-    const bool writable = ::access(QFile::encodeName(appFolder).constData(), W_OK) == 0;
-    return For(
-        appFolder, writable, HomeFolder(), Environment("XDG_CONFIG_HOME"), Environment("XDG_DATA_HOME"));
+    return For(appFolder, IsOwnFolder(appFolder), HomeFolder(), Environment("XDG_CONFIG_HOME"),
+        Environment("XDG_DATA_HOME"));
 }
 
-TUserFolders TUserFolders::For(const QString& appFolder, bool appFolderWritable, const QString& home,
+bool TUserFolders::IsOwnFolder(const QString& appFolder)
+{
+    // The marker is only looked at, never opened: its presence is all it says.
+    struct stat marker
+    {
+    };
+    if (::lstat(QFile::encodeName(appFolder + QLatin1String(InstalledMarker)).constData(), &marker) == 0)
+        return false;
+    return ::access(QFile::encodeName(appFolder).constData(), W_OK) == 0;
+}
+
+TUserFolders TUserFolders::For(const QString& appFolder, bool ownFolder, const QString& home,
     const QString& xdgConfigHome, const QString& xdgDataHome)
 {
     TUserFolders folders;
-    if (appFolderWritable) {
+    if (ownFolder) {
         folders.ConfigFolder = WithSeparator(appFolder);
         folders.ReportFolder = folders.ConfigFolder;
         return folders;

@@ -82,13 +82,21 @@ TEST(UserFolders, MissingFoldersAreMadePrivateAndExistingOnesKeepTheirMode)
     EXPECT_FALSE(MakePrivateFolder(QStringLiteral("relative/mirava")));
 }
 
-TEST(UserFolders, TheProgramsFolderDecidesFromItsWritability)
+TEST(UserFolders, TheProgramsFolderDecidesFromItsWritabilityAndTheInstalledMarker)
 {
     QTemporaryDir appFolder;
     ASSERT_TRUE(appFolder.isValid());
-    EXPECT_FALSE(TUserFolders::For(appFolder.path() + u'/').PerUser);
+    const QString folder = appFolder.path() + u'/';
+    EXPECT_TRUE(TUserFolders::IsOwnFolder(folder));
+    EXPECT_FALSE(TUserFolders::For(folder).PerUser);
     // A folder that does not exist cannot be written to either.
-    EXPECT_TRUE(TUserFolders::For(appFolder.filePath(QStringLiteral("gone/"))).PerUser);
+    EXPECT_FALSE(TUserFolders::IsOwnFolder(appFolder.filePath(QStringLiteral("gone/"))));
+    // An installed tree is never written to, even by a user who could (root).
+    QFile marker(folder + QString::fromLatin1(TUserFolders::InstalledMarker));
+    ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    EXPECT_FALSE(TUserFolders::IsOwnFolder(folder));
+    EXPECT_TRUE(TUserFolders::For(folder).PerUser);
 }
 
 TEST(CommandLine, TheWindowRefusesArgumentsButTakesNone)

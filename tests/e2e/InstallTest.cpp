@@ -306,6 +306,7 @@ TEST_F(InstalledProgram, RunsFromAReadOnlyTreeWithItsFilesInTheUsersFolders)
         << "the registration holds an absolute path: " << registered.toStdString();
     EXPECT_TRUE(QFileInfo(appFolder + QString::fromUtf8(registered)).isFile()) << registered.toStdString();
     EXPECT_TRUE(QFileInfo::exists(appFolder + QStringLiteral("skin.mrv")));
+    EXPECT_TRUE(QFileInfo(appFolder + QStringLiteral("mirava.installed")).isFile()) << "no installed marker";
     EXPECT_EQ(QDir(appFolder).entryList({ QStringLiteral("*.bmp") }, QDir::Files).size(), 120);
     for (const char* file : { "share/applications/org.mirava.Mirava.desktop",
              "share/icons/hicolor/scalable/apps/mirava.svg", "share/metainfo/org.mirava.Mirava.metainfo.xml",
