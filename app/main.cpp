@@ -11,6 +11,8 @@ int main(int argc, char** argv)
                            "recognises them.")))
         return *status;
     TMiravaApplication application(argc, argv); // named and titled
+    // Desktop shells match the window to the installed desktop entry (its icon and name) by this id.
+    TMiravaApplication::setDesktopFileName(QStringLiteral("org.mirava.Mirava"));
     if (const auto status = RejectArguments(TMiravaApplication::arguments(), QStringLiteral("mirava")))
         return *status;
     TMainForm mainForm;
