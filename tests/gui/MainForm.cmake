@@ -7,4 +7,5 @@ mirava_add_test(mirava_mainform_test
     ${CMAKE_CURRENT_LIST_DIR}/MainFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFormCommandsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFormAboutTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MainFormFoldersTest.cpp
   LIBS mirava_ui Qt6::Test)
