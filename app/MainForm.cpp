@@ -376,6 +376,10 @@ void TMainForm::FormShow()
         move(available.center() - QPoint(width() / 2, height() / 2));
     }
     SelectFolder(AppFolder);
+    // The slot files' folder is this program's while it runs; a second program there says so at once.
+    const QString refusal = Memo.LockSlotFolder();
+    if (!refusal.isEmpty())
+        SetStatus(refusal);
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
@@ -572,12 +576,15 @@ void TMainForm::MemoriseCommand()
     }
     SetStatus(QStringLiteral("Memorize"), true);
     const auto start = std::chrono::steady_clock::now();
-    if (Memo.FirstFreeSlot() < SlotCount) {
-        SetStatus(QStringLiteral("Recognize"), true);
-        // The picture is read before anything is recorded, so a failure leaves the slots untouched.
-        const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Image1->Picture());
-        Memo.Memorise(name, shownPicture, pattern);
+    if (Memo.FirstFreeSlot() >= SlotCount) {
+        SetStatus(TMemoProcessor::AllSlotsUsedMessage());
+        ShowMessage(TMemoProcessor::AllSlotsUsedMessage());
+        return;
     }
+    SetStatus(QStringLiteral("Recognize"), true);
+    // The picture is read before anything is recorded, so a failure leaves the slots untouched.
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Image1->Picture());
+    Memo.Memorise(name, shownPicture, pattern);
     const QString text = OkText(start);
     SetStatus(text);
     ShowMessage(text);
@@ -682,8 +689,12 @@ QString TMainForm::ScreenReportText() const
 void TMainForm::WriteStateReport() const
 {
     // The screen report first: whoever waits for a new state report then finds both up to date.
-    WriteFileAtomically(
-        Folders.ReportFolder + QStringLiteral("mirava-screen.txt"), ScreenReportText().toUtf8());
-    WriteFileAtomically(
-        Folders.ReportFolder + QStringLiteral("mirava-state.txt"), StateReportText().toUtf8());
+    // Both are written whole before either is replaced.
+    const QByteArray screen = ScreenReportText().toUtf8();
+    const QByteArray state = StateReportText().toUtf8();
+    const TFileWrite files[] = {
+        { Folders.ReportFolder + QStringLiteral("mirava-screen.txt"), { PieceOf(screen) } },
+        { Folders.ReportFolder + QStringLiteral("mirava-state.txt"), { PieceOf(state) } },
+    };
+    WriteFilesAtomically(files);
 }

@@ -4,7 +4,15 @@
 #include "app/TextFiles.h"
 #include "network/NeuralNetwork.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr int InputNeuronCount = SampleSize * SampleSize;
@@ -50,6 +58,29 @@ QByteArray SlotFileContent(const QStringList& list)
     }
     return content;
 }
+
+const QString SlotFileNames[]
+    = { QStringLiteral("listname.ini"), QStringLiteral("listfile.ini"), QStringLiteral("trained.ini") };
+
+// Opens the lock file as a regular file only (a pipe in its place must not block the start).
+int OpenLockFile(const QByteArray& path, int* error)
+{
+    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+        fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    *error = errno;
+    if (fd < 0)
+        return -1;
+    struct stat status
+    {
+    };
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        *error = 0;
+        return -1;
+    }
+    return fd;
+}
 } // namespace
 
 TMemoProcessor::TMemoProcessor()
@@ -64,6 +95,65 @@ TMemoProcessor::TMemoProcessor()
 TMemoProcessor::~TMemoProcessor()
 {
     ReleaseNetworks();
+    if (lockFd >= 0)
+        ::close(lockFd); // closing gives the lock up
+}
+
+QString TMemoProcessor::AllSlotsUsedMessage()
+{
+    return QStringLiteral("All %1 memory slots are used").arg(SlotCount);
+}
+
+QString TMemoProcessor::LockSlotFolder()
+{
+    if (lockFd >= 0 && lockedPrefix == StateFilePrefix)
+        return {};
+    if (lockFd >= 0) {
+        ::close(lockFd);
+        lockFd = -1;
+    }
+    const QString lockPath = StateFilePrefix + QLatin1String(SlotFolderLockName);
+    int error = 0;
+    const int fd = OpenLockFile(QFile::encodeName(lockPath), &error);
+    if (fd < 0) {
+        // No lock file and no way to make one: nothing can be saved there, by this program or another.
+        if (error == ENOENT
+            && QFileInfo(StateFilePrefix.isEmpty() ? QStringLiteral(".") : StateFilePrefix).isDir())
+            return {};
+        return QStringLiteral("Cannot create file \"%1\". %2")
+            .arg(lockPath, error ? qt_error_string(error) : QStringLiteral("Not a regular file"));
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno;
+        ::close(fd);
+        if (error == EWOULDBLOCK)
+            return QStringLiteral("Another Mirava keeps its memories in \"%1\"")
+                .arg(QDir::toNativeSeparators(
+                    QFileInfo(StateFilePrefix.isEmpty() ? QStringLiteral(".") : StateFilePrefix)
+                        .absoluteFilePath()));
+        return QStringLiteral("Cannot create file \"%1\". %2").arg(lockPath, qt_error_string(error));
+    }
+    lockFd = fd;
+    lockedPrefix = StateFilePrefix;
+    RemoveLeftoverTemporaries();
+    return {};
+}
+
+void TMemoProcessor::RemoveLeftoverTemporaries() const
+{
+    const QDir folder(StateFilePrefix.isEmpty() ? QStringLiteral(".") : StateFilePrefix);
+    for (const QString& entry : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        for (const QString& name : SlotFileNames) {
+            if (!IsAtomicTemporaryOf(entry, name))
+                continue;
+            const QByteArray path = QFile::encodeName(folder.filePath(entry));
+            struct stat status
+            {
+            };
+            if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode))
+                ::unlink(path.constData());
+        }
+    }
 }
 
 void TMemoProcessor::ReleaseNetworks()
@@ -159,11 +249,20 @@ int TMemoProcessor::Memorise(const QString& name, const QString& path, const TIn
     const int slot = FirstFreeSlot();
     if (slot >= SlotCount)
         return SlotCount;
-    NameList[slot] = name;
-    FileList[slot] = path;
-    TrainedList[slot] = QStringLiteral("1");
-    if (SaveSlotFilesOnMemorise)
-        SaveSlotFiles();
+    QStringList names = NameList, files = FileList, trained = TrainedList;
+    names[slot] = name;
+    files[slot] = path;
+    trained[slot] = QStringLiteral("1");
+    if (SaveSlotFilesOnMemorise) {
+        const QString refusal = LockSlotFolder();
+        if (!refusal.isEmpty())
+            throw TAppError(refusal);
+        SaveSlotFiles(names, files, trained);
+    }
+    // The files are safe: only now does the memorise take the slot.
+    NameList = std::move(names);
+    FileList = std::move(files);
+    TrainedList = std::move(trained);
     const int outputCount = Networks.front()->GetNeuronCount(1);
     FeedPattern(pattern);
     for (auto& network : Networks) {
@@ -216,9 +315,18 @@ TMemoProcessor::TRecognition TMemoProcessor::Recognise(const TInputPattern& patt
 
 void TMemoProcessor::SaveSlotFiles() const
 {
-    WriteFileAtomically(StateFilePrefix + QStringLiteral("listname.ini"), SlotFileContent(NameList));
-    WriteFileAtomically(StateFilePrefix + QStringLiteral("listfile.ini"), SlotFileContent(FileList));
-    WriteFileAtomically(StateFilePrefix + QStringLiteral("trained.ini"), SlotFileContent(TrainedList));
+    SaveSlotFiles(NameList, FileList, TrainedList);
+}
+
+void TMemoProcessor::SaveSlotFiles(
+    const QStringList& names, const QStringList& files, const QStringList& trained) const
+{
+    const QByteArray contents[]
+        = { SlotFileContent(names), SlotFileContent(files), SlotFileContent(trained) };
+    std::vector<TFileWrite> writes;
+    for (int i = 0; i < 3; ++i)
+        writes.push_back({ StateFilePrefix + SlotFileNames[i], { PieceOf(contents[i]) } });
+    WriteFilesAtomically(writes);
 }
 
 QString TMemoProcessor::FormatElapsed(std::chrono::nanoseconds elapsed)

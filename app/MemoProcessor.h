@@ -13,6 +13,8 @@
 #include <vector>
 
 constexpr int SlotCount = 20;
+// The name of the lock file in the slot files' folder.
+inline constexpr char SlotFolderLockName[] = ".mirava.lock";
 constexpr int SampleSize = 100; // the sampled window is SampleSize x SampleSize
 using TInputPattern = std::vector<float>; // SampleSize*SampleSize grey values, row order
 
@@ -47,11 +49,21 @@ public:
     int FirstFreeSlot() const; // SlotCount when none is free
     int UsedSlotCount() const;
 
-    // Records name (untrimmed) and path in the first free slot, saves the slot files (each replaced
-    // atomically), sets the targets 99/1 and trains once with Commit false. Returns the slot, or SlotCount
-    // when none was free (then nothing changes). Throws with "Set up the network first" when there is no
-    // network.
+    // Records name (untrimmed) and path in the first free slot, saves the slot files (replaced as one), sets
+    // the targets 99/1 and trains once with Commit false. Returns the slot, or SlotCount when none was free
+    // (then nothing changes). Throws with "Set up the network first" when there is no network. The slot
+    // files are saved from copies of the lists first: when that fails (or another program keeps the
+    // folder), it throws and nothing changes, neither the lists nor the network.
     int Memorise(const QString& name, const QString& path, const TInputPattern& pattern);
+    static QString AllSlotsUsedMessage(); // "All 20 memory slots are used"
+
+    // Takes the lock on the slot files' folder (the lock file ".mirava.lock" there, held with flock until
+    // this processor goes) unless it holds it already, and then removes temporary slot files that an
+    // interrupted save left there. Returns "" when this processor may write its slot files there, else the
+    // message why not: another program keeps its memories there, or the lock file cannot be made. A folder
+    // where no lock file can be created (read-only) is no refusal here: the save itself then reports why.
+    QString LockSlotFolder();
+    bool HoldsSlotFolder() const { return lockFd >= 0; }
 
     struct TRecognition
     {
@@ -67,9 +79,16 @@ public:
     // ties to the lower slot; the first used slot when none is above 0.0; -1 when no slot is used.
     static int ChooseBestSlot(const std::vector<float>& outputs, const QStringList& trainedList);
 
-    // Writes "listname.ini", "listfile.ini" and "trained.ini" (StateFilePrefix in front), in this order, one
-    // line per slot (a line break inside an entry is written as a space).
-    // Throws "Cannot create file \"%s\". %s" on failure; the file that failed keeps its old content.
+    // Writes "listname.ini", "listfile.ini" and "trained.ini" (StateFilePrefix in front) as one: all three
+    // temporary files whole and on the disk first, then renamed in this order. One line per slot (a line
+    // break inside an entry is written as a space). Throws "Cannot create file \"%s\". %s" on failure; the
+    // old files then stay as they were.
     void SaveSlotFiles() const;
+    void SaveSlotFiles(const QStringList& names, const QStringList& files, const QStringList& trained) const;
     static QString FormatElapsed(std::chrono::nanoseconds elapsed); // "0:00:00.012" (h:mm:ss.zzz)
+
+private:
+    int lockFd = -1;
+    QString lockedPrefix; // the StateFilePrefix under which the lock was taken
+    void RemoveLeftoverTemporaries() const;
 };

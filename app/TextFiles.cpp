@@ -252,7 +252,7 @@ void WritePiecesAtomically(const QString& path, std::initializer_list<TFilePiece
 
 void WriteFileAtomically(const QString& path, const QByteArray& content)
 {
-    const TFilePiece piece { content.constData(), size_t(content.size()) };
+    const TFilePiece piece = PieceOf(content);
     WritePiecesAtomically(path, std::span<const TFilePiece>(&piece, 1));
 }
 

@@ -43,6 +43,11 @@ struct TFilePiece
     size_t Size = 0;
 };
 
+inline TFilePiece PieceOf(const QByteArray& bytes)
+{
+    return { bytes.constData(), size_t(bytes.size()) };
+}
+
 // One file of a group written as one: the whole content is the pieces in turn.
 struct TFileWrite
 {

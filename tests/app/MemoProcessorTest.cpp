@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 QByteArray ReadBytes(const QString& path)
@@ -256,7 +258,7 @@ TEST_F(MemoWithFiles, SlotFilesCanGoElsewhereOrNowhere)
     EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files).isEmpty());
 }
 
-TEST_F(MemoWithFiles, AFailedSlotFileIsReportedAndOldFilesStayWhole)
+TEST_F(MemoWithFiles, AFailedSlotFileIsReportedAndAllOldFilesStayWhole)
 {
     TMemoProcessor memo;
     const QByteArray oldTrained = QByteArray("old\r\n").repeated(20);
@@ -275,9 +277,10 @@ TEST_F(MemoWithFiles, AFailedSlotFileIsReportedAndOldFilesStayWhole)
         EXPECT_TRUE(QString::fromUtf8(error.what()).startsWith("Cannot create file \"listfile.ini\". "))
             << error.what();
     }
-    EXPECT_EQ(ReadBytes(Here("listname.ini")), QByteArray("Anna\r\n") + QByteArray("\r\n").repeated(19));
+    // The three files are replaced as one: none of them changed.
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), QByteArray("<absent>"));
     EXPECT_EQ(ReadBytes(Here("trained.ini")), oldTrained);
-    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporary left over
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary left over
 }
 
 TEST_F(MemoWithFiles, RecogniseChoosesTheMemorisedPersonAmongSeveral)
@@ -316,4 +319,126 @@ TEST_F(MemoWithFiles, APatternThatCannotBeFedRecordsNothing)
     EXPECT_EQ(memo.TrainedList, Repeated("0", SlotCount));
     EXPECT_EQ(memo.NameList, Repeated("", SlotCount));
     EXPECT_EQ(ReadBytes(Here("trained.ini")), QByteArray("<absent>"));
+}
+
+TEST_F(MemoWithFiles, AFailedMemoriseLeavesTheListsAndTheNetworkAsTheyWere)
+{
+    TMemoProcessor memo;
+    memo.SetUpNetwork();
+    memo.Networks[0]->SeedRandom(3);
+    memo.Networks[0]->RandomizeWeights();
+    memo.Memorise("Anna", "/a.bmp", TMemoProcessor::BuildInputPattern(StripedPerson(0)));
+    const TInputPattern bert = TMemoProcessor::BuildInputPattern(StripedPerson(1));
+    const std::vector<float> outputsBefore = memo.Recognise(bert).Outputs;
+    const QStringList names = memo.NameList, files = memo.FileList, trained = memo.TrainedList;
+    const QByteArray namesFile = ReadBytes(Here("listname.ini"));
+
+    // A folder in the way of "listfile.ini" makes the save fail.
+    ASSERT_TRUE(QFile::remove(Here("listfile.ini")));
+    ASSERT_TRUE(QDir(folder.path()).mkdir("listfile.ini"));
+    try {
+        memo.Memorise("Bert", "/b.bmp", bert);
+        FAIL() << "no error";
+    } catch (const TAppError& error) {
+        EXPECT_EQ(QString::fromUtf8(error.what()), "Cannot create file \"listfile.ini\". Not a regular file");
+    }
+    EXPECT_EQ(memo.NameList, names);
+    EXPECT_EQ(memo.FileList, files);
+    EXPECT_EQ(memo.TrainedList, trained);
+    EXPECT_EQ(memo.Recognise(bert).Outputs, outputsBefore); // untrained for Bert
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), namesFile);
+
+    // Once the folder is fine again, the next memorise takes the slot the failed one did not.
+    ASSERT_TRUE(QDir(folder.path()).rmdir("listfile.ini"));
+    EXPECT_EQ(memo.Memorise("Carl", "/c.bmp", bert), 1);
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), Lines({ "Anna", "Carl" }) + QByteArray("\r\n").repeated(18));
+    EXPECT_EQ(ReadBytes(Here("trained.ini")), Lines({ "1", "1" }) + QByteArray("0\r\n").repeated(18));
+}
+
+TEST_F(MemoWithFiles, OneProcessorAtATimeKeepsItsMemoriesInAFolder)
+{
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(0));
+    auto first = std::make_unique<TMemoProcessor>();
+    first->SetUpNetwork();
+    first->Memorise("Anna", "/a.bmp", pattern);
+    EXPECT_TRUE(first->HoldsSlotFolder());
+    EXPECT_TRUE(QFileInfo(Here(".mirava.lock")).isFile());
+    const QByteArray names = ReadBytes(Here("listname.ini"));
+
+    // A second one is refused with the reason, and neither its lists nor the files change.
+    TMemoProcessor second;
+    second.SetUpNetwork();
+    const QString refusal = second.LockSlotFolder();
+    EXPECT_EQ(refusal, QStringLiteral("Another Mirava keeps its memories in \"%1\"").arg(folder.path()));
+    EXPECT_FALSE(second.HoldsSlotFolder());
+    try {
+        second.Memorise("Bert", "/b.bmp", pattern);
+        FAIL() << "no error";
+    } catch (const TAppError& error) {
+        EXPECT_EQ(QString::fromUtf8(error.what()), refusal);
+    }
+    EXPECT_EQ(second.UsedSlotCount(), 0);
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), names);
+
+    // A tool that writes no slot files needs no lock.
+    TMemoProcessor tool;
+    tool.SetUpNetwork();
+    tool.SaveSlotFilesOnMemorise = false;
+    EXPECT_EQ(tool.Memorise("Carl", "/c.bmp", pattern), 0);
+
+    // When the first one goes, the folder is free for the second.
+    first.reset();
+    EXPECT_EQ(second.Memorise("Bert", "/b.bmp", pattern), 0);
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), Lines({ "Bert" }) + QByteArray("\r\n").repeated(19));
+}
+
+TEST_F(MemoWithFiles, LeftoverTemporariesGoWhenTheLockIsTaken)
+{
+    const QStringList leftovers { "listname.ini.tmp-a1B2c3", "listfile.ini.tmp-zzzzzz",
+        "trained.ini.tmp-000000" };
+    const QStringList others { "listname.ini.backup", "app.ini.tmp-a1B2c3", "trained.ini.tmp-0000000",
+        "listname.ini.tmp-a1-2c3", "listname.ini" };
+    auto make = [&](const QStringList& list) {
+        for (const QString& name : list) {
+            QFile file(Here(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+    };
+    make(leftovers);
+    make(others);
+    ASSERT_TRUE(QDir(folder.path()).mkdir("listfile.ini.tmp-dirdir"));
+
+    // Not while another processor keeps the folder: those may be its own files on their way.
+    auto holder = std::make_unique<TMemoProcessor>();
+    {
+        TMemoProcessor late;
+        ASSERT_EQ(ReadBytes(Here(".mirava.lock")), QByteArray("<absent>"));
+        EXPECT_EQ(holder->LockSlotFolder(), QString());
+        make(leftovers);
+        EXPECT_FALSE(late.LockSlotFolder().isEmpty());
+        for (const QString& name : leftovers)
+            EXPECT_TRUE(QFile::exists(Here(name))) << name.toStdString();
+    }
+    holder.reset();
+
+    TMemoProcessor memo;
+    EXPECT_EQ(memo.LockSlotFolder(), QString());
+    for (const QString& name : leftovers)
+        EXPECT_FALSE(QFile::exists(Here(name))) << name.toStdString();
+    for (const QString& name : others)
+        EXPECT_TRUE(QFile::exists(Here(name))) << name.toStdString();
+    EXPECT_TRUE(QFileInfo(Here("listfile.ini.tmp-dirdir")).isDir());
+}
+
+TEST_F(MemoWithFiles, ALockFileThatIsNoRegularFileIsReportedWithoutWaiting)
+{
+    ASSERT_EQ(::mkfifo(".mirava.lock", 0600), 0);
+    TMemoProcessor memo;
+    EXPECT_EQ(
+        memo.LockSlotFolder(), QStringLiteral("Cannot create file \".mirava.lock\". Not a regular file"));
+    memo.SetUpNetwork();
+    EXPECT_THROW(
+        memo.Memorise("Anna", "/a.bmp", TMemoProcessor::BuildInputPattern(StripedPerson(0))), TAppError);
+    EXPECT_EQ(memo.UsedSlotCount(), 0);
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), QByteArray("<absent>"));
 }

@@ -224,7 +224,7 @@ TEST_F(AtomicWrite, SeveralFilesAreWrittenWholeBeforeAnyIsReplaced)
     auto group = [&] {
         std::vector<TFileWrite> files;
         for (int i = 0; i < 3; ++i)
-            files.push_back({ Here(names[i]), { { content[i].constData(), size_t(content[i].size()) } } });
+            files.push_back({ Here(names[i]), { PieceOf(content[i]) } });
         return files;
     };
     auto writeOld = [&] {

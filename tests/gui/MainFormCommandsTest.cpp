@@ -145,7 +145,7 @@ TEST_F(Commands, MemoriseFillsTheFirstFreeSlotAndWritesTheThreeFiles)
     EXPECT_EQ(window.Memo.Networks[0]->GetTarget(1, 1), 1.0f);
 }
 
-TEST_F(Commands, TheTwentyFirstMemoriseShowsTheTimeAndChangesNothing)
+TEST_F(Commands, TheTwentyFirstMemoriseSaysAllSlotsAreUsedAndChangesNothing)
 {
     TMainForm& window = StartWithPeople();
     Command("3");
@@ -160,8 +160,7 @@ TEST_F(Commands, TheTwentyFirstMemoriseShowsTheTimeAndChangesNothing)
     Messages.clear();
     window.Edit2->setText("late");
     Command("8");
-    ASSERT_EQ(Messages.size(), 1);
-    EXPECT_TRUE(OkText.match(Messages[0]).hasMatch());
+    EXPECT_EQ(Messages, QStringList { "All 20 memory slots are used" });
     EXPECT_EQ(window.StatusText(), Messages[0]);
     EXPECT_EQ(window.Memo.NameList, before);
     EXPECT_EQ(ReadBytes(Work("listname.ini")), names);
@@ -290,4 +289,22 @@ TEST_F(Commands, AMemorisedPictureThatIsGoneIsReportedAfterTheName)
     ASSERT_EQ(Messages.size(), 1);
     EXPECT_EQ(window.Edit2->text(), QStringLiteral("Anna"));
     EXPECT_EQ(window.StatusText(), QStringLiteral("Recognize"));
+}
+
+TEST_F(Commands, ASecondProgramInTheSameFolderSaysSoAndDoesNotMemorise)
+{
+    TMemoProcessor other; // another program that keeps its memories in the working folder
+    ASSERT_EQ(other.LockSlotFolder(), QString());
+    TMainForm& window = StartWithPeople();
+    const QString refusal
+        = QStringLiteral("Another Mirava keeps its memories in \"%1\"").arg(workFolder.path());
+    EXPECT_EQ(window.StatusText(), refusal);
+    Command("3");
+    Messages.clear();
+    Choose(0);
+    window.Edit2->setText("Anna");
+    Command("8");
+    EXPECT_EQ(Messages, QStringList { refusal });
+    EXPECT_EQ(window.Memo.UsedSlotCount(), 0);
+    EXPECT_EQ(ReadBytes(Work("listname.ini")), QByteArray("<absent>"));
 }
