@@ -1,7 +1,10 @@
 #include "app/IniFile.h"
 
+#include "app/AppError.h"
 #include "app/TextFiles.h"
 #include "pictures/RegularFile.h"
+
+#include <QFileInfo>
 
 namespace {
 const QString GlobalSection = QStringLiteral("globalconst");
@@ -195,6 +198,14 @@ void TAppConfig::Write(const QString& path) const
 {
     TIniFile ini(path);
     ini.Load();
+    // A file that is there but could not be read would lose everything else it holds: it stays as it is.
+    if (ini.Content().isEmpty()) {
+        const QFileInfo old(path);
+        if (old.exists() && old.size() > 0)
+            throw TAppError(QStringLiteral(
+                "Cannot create file \"%1\". The old file cannot be read, so it is kept as it is")
+                                .arg(path));
+    }
     ini.WriteInteger(GlobalSection, XKey, SubfieldXCount);
     ini.WriteInteger(GlobalSection, YKey, SubfieldYCount);
     ini.WriteInteger(GlobalSection, WorkKey, SubfieldWorkCount);

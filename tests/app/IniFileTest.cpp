@@ -1,8 +1,10 @@
 #include "app/IniFile.h"
 
+#include "app/AppError.h"
 #include "support/SpecialFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -156,4 +158,29 @@ TEST(AppIni, SpecialFilesAndHugeFilesReadAsAbsent)
     const QByteArray head = "[globalconst]\nsubfieldworkcount=9\n";
     WriteBytes(limit, head + QByteArray(TIniFile::MaxBytes - head.size(), ';'));
     EXPECT_EQ(TAppConfig::Read(limit).SubfieldWorkCount, 9);
+}
+
+// Writing back over a file that could not be read (too large, or no regular file) would drop everything
+// else it holds: it stays as it is and the error says why.
+TEST(AppIni, AFileThatCouldNotBeReadIsNotReplaced)
+{
+    QTemporaryDir dir;
+    const THangGuard guard;
+    const QString huge = dir.filePath("huge.ini");
+    const QByteArray content = "[user]\nname=Anna\n" + QByteArray(TIniFile::MaxBytes, ';');
+    WriteBytes(huge, content);
+    try {
+        TAppConfig().Write(huge);
+        FAIL() << "no error";
+    } catch (const TAppError& error) {
+        EXPECT_EQ(QString::fromUtf8(error.what()),
+            QStringLiteral("Cannot create file \"%1\". The old file cannot be read, so it is kept as it is")
+                .arg(huge));
+    }
+    EXPECT_EQ(ReadBytes(huge), content);
+    for (const TSpecialFile& special : MakeSpecialFiles(dir.path(), "app", ".ini")) {
+        EXPECT_THROW(TAppConfig().Write(special.path), TAppError) << special.kind;
+        EXPECT_TRUE(QFileInfo(special.path).isSymLink() || !QFileInfo(special.path).isFile())
+            << special.kind; // still there
+    }
 }

@@ -2,6 +2,7 @@
 #include "app/QuitSignals.h"
 #include "app/StateReport.h"
 #include "pictures/Image.h"
+#include "support/SmallTmpfs.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -294,4 +295,32 @@ TEST_F(MainForm, AStopSignalClosesTheWindowAsItsCloseButtonDoes)
     EXPECT_TRUE(window.Memo.Networks.empty()); // the network and its store file are gone
     EXPECT_EQ(ReadBytes(App("app.ini")),
         QByteArray("[globalconst]\nsubfieldXcount=4\nsubfieldYcount=4\nsubfieldworkcount=16\n"));
+}
+
+TEST_F(MainForm, AFullDiskAtCloseIsShownAndKeepsAppIniWhole)
+{
+    TSmallTmpfs disk;
+    if (disk.Path().isEmpty())
+        GTEST_SKIP() << disk.Reason().toStdString();
+    // The files live on the full disk behind links in the program's folder, as a user's kept configuration
+    // might; the links are followed.
+    const QByteArray old = "; mine\n[user]\nname=Anna\n[globalconst]\nsubfieldXcount=4\n";
+    const QString kept = disk.Path() + QStringLiteral("/app.ini");
+    WriteBytes(kept, old);
+    WriteBytes(disk.Path() + QStringLiteral("/mirava-state.txt"), "old state\n");
+    ASSERT_TRUE(QFile::link(kept, App("app.ini")));
+    ASSERT_TRUE(QFile::link(disk.Path() + QStringLiteral("/mirava-state.txt"), App("mirava-state.txt")));
+    ASSERT_GT(disk.Fill("filler"), 0);
+
+    TMainForm& window = Start();
+    window.Config.SubfieldXCount = 5;
+    EXPECT_THROW(window.WriteStateReport(), std::exception);
+    EXPECT_EQ(ReadBytes(App("mirava-state.txt")), QByteArray("old state\n"));
+    EXPECT_FALSE(QFile::exists(App("mirava-screen.txt"))); // both are written whole before either is replaced
+
+    window.close();
+    EXPECT_EQ(Messages,
+        QStringList {
+            QStringLiteral("Cannot create file \"%1\". %2").arg(App("app.ini"), qt_error_string(ENOSPC)) });
+    EXPECT_EQ(ReadBytes(kept), old);
 }
