@@ -1,6 +1,7 @@
 #include "app/AppError.h"
 #include "app/IniFile.h"
 #include "app/MemoProcessor.h"
+#include "support/FileBytes.h"
 #include "support/SmallTmpfs.h"
 #include "support/StripedPerson.h"
 
@@ -11,21 +12,6 @@
 // Writes on a real file system that is full: the old files stay whole and the error is reported, instead of
 // an empty file and success.
 namespace {
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<absent>";
-    return file.readAll();
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
 QString NoSpace()
 {
     return qt_error_string(ENOSPC);

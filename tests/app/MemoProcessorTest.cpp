@@ -1,6 +1,7 @@
 #include "app/MemoProcessor.h"
 
 #include "app/AppError.h"
+#include "support/FileBytes.h"
 #include "support/StripedPerson.h"
 
 #include <QDir>
@@ -12,14 +13,6 @@
 #include <sys/stat.h>
 
 namespace {
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<absent>";
-    return file.readAll();
-}
-
 QByteArray Lines(const QStringList& lines)
 {
     QByteArray bytes;

@@ -2,6 +2,7 @@
 
 #include "app/AppError.h"
 #include "app/MemoProcessor.h"
+#include "support/FileBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,21 +16,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return "<absent>";
-    return file.readAll();
-}
-
-void WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
 // The operating system's calls, of which the chosen one fails on its given call with the given error, and
 // writes that take at most a given number of bytes at a time.
 class TFailingWrites : public TFileWriteSystem
