@@ -40,9 +40,13 @@ void BM_SkinFrame(benchmark::State& state)
     QImage frame(953, 190, QImage::Format_ARGB32_Premultiplied);
     QImage panel(953, 190, QImage::Format_ARGB32_Premultiplied);
     const int hovered = static_cast<int>(state.range(0));
+    Mrv::TMovieState movie = doc->InitialState();
+    int frameNumber = 0;
     for (auto _ : state) {
+        // Every drawing shows the next frame, so the animated parts are drawn anew each time.
+        movie.frames[0] = frameNumber++ % doc->TotalFrames();
         frame.fill(Qt::transparent);
-        doc->RenderFrame(frame, SkinArea, true, hovered, Mrv::TButtonLook::Over);
+        doc->RenderFrame(frame, SkinArea, true, hovered, Mrv::TButtonLook::Over, &movie);
         panel.fill(Sky);
         QPainter painter(&panel);
         painter.drawImage(0, 0, frame);
@@ -81,8 +85,8 @@ double ProcessorSeconds()
         + usage.ru_stime.tv_usec / 1e6;
 }
 
-// A shown 953 x 190 panel with the real player playing skin.mrv, left alone for a few seconds: the share of
-// one core the process used, and the frames it painted per second.
+// A shown 953 x 190 panel with the real player playing skin.mrv (argument 1: stopped), left alone for a few
+// seconds: the share of one core the process used, and the frames it painted per second.
 void BM_SkinIdleWindow(benchmark::State& state)
 {
     QFile library(QStringLiteral(MIRAVA_PLAYER_LIBRARY));
@@ -103,6 +107,8 @@ void BM_SkinIdleWindow(benchmark::State& state)
         TTransparentMoviePlayerControl control(&panel);
         control.setGeometry(0, 0, 953, 190);
         control.LoadMovie(0, QStringLiteral(MIRAVA_SKIN_MOVIE));
+        if (state.range(1) != 0)
+            control.Stop();
         int frames = 0;
         QObject::connect(
             &control, &TTransparentMoviePlayerControl::OnDrawBackground, [&frames] { ++frames; });
@@ -123,6 +129,48 @@ void BM_SkinIdleWindow(benchmark::State& state)
     }
     Mrv::TSkinSubsystem::Stop();
 }
-BENCHMARK(BM_SkinIdleWindow)->Arg(4)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SkinIdleWindow)->Args({ 4, 0 })->Args({ 4, 1 })->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// GotoFrame on the real player to frames spread over the whole skin, each followed by the repaint that
+// shows it.
+void BM_SkinGotoFrame(benchmark::State& state)
+{
+    QFile library(QStringLiteral(MIRAVA_PLAYER_LIBRARY));
+    if (!library.open(QIODevice::ReadOnly)) {
+        state.SkipWithError("the player library is missing");
+        return;
+    }
+    Mrv::TSkinSubsystem::SetPlayerCodeProvider(
+        std::make_unique<Mrv::TPlayerCodeProviderBasedOnStream>(library));
+    Mrv::TSkinSubsystem::Start();
+    {
+        QWidget panel;
+        panel.resize(953, 190);
+        TTransparentMoviePlayerControl control(&panel);
+        control.setGeometry(0, 0, 953, 190);
+        control.LoadMovie(0, QStringLiteral(MIRAVA_SKIN_MOVIE));
+        control.Stop();
+        int painted = 0;
+        QObject::connect(
+            &control, &TTransparentMoviePlayerControl::OnDrawBackground, [&painted] { ++painted; });
+        panel.show();
+        QElapsedTimer waited;
+        waited.start();
+        while (painted == 0 && waited.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        const int total = control.TotalFrames();
+        painted = 0;
+        int step = 0;
+        for (auto _ : state) {
+            control.GotoFrame(static_cast<int>((step++ * 977L) % total));
+            panel.repaint();
+        }
+        state.counters["total_frames"] = total;
+        if (painted < static_cast<int>(state.iterations()))
+            state.SkipWithError("a repaint did not draw the movie");
+    }
+    Mrv::TSkinSubsystem::Stop();
+}
+BENCHMARK(BM_SkinGotoFrame)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScreen>
 #include <QWheelEvent>
 
@@ -278,6 +279,9 @@ public:
     {
         switch (dispId) {
         case DispIdReadyStateChange:
+            control->cachedReadyState = args.value(0).toInt();
+            if (control->player)
+                control->player->TotalFrames(&control->cachedTotalFrames);
             emit control->OnReadyStateChange(args.value(0).toInt());
             return ResultOk;
         case DispIdMovieCommand:
@@ -496,6 +500,24 @@ std::unique_ptr<QIODevice> TTransparentMoviePlayerControl::LoadMovieUsingStream(
     return TSkinSubsystem::ContentManager()->LoadMovieUsingStream(this, layer);
 }
 
+void TTransparentMoviePlayerControl::SetZoomRect(int left, int top, int right, int bottom)
+{
+    if (PlayerVersion() >= 3)
+        Check(player->SetZoomRect(left, top, right, bottom), "SetZoomRect");
+}
+
+void TTransparentMoviePlayerControl::Zoom(int factor)
+{
+    if (PlayerVersion() >= 3)
+        Check(player->Zoom(factor), "Zoom");
+}
+
+void TTransparentMoviePlayerControl::Pan(int x, int y, int mode)
+{
+    if (PlayerVersion() >= 3)
+        Check(player->Pan(x, y, mode), "Pan");
+}
+
 void TTransparentMoviePlayerControl::Play()
 {
     if (PlayerVersion() >= 3)
@@ -508,10 +530,28 @@ void TTransparentMoviePlayerControl::Stop()
         Check(player->Stop(), "Stop");
 }
 
+void TTransparentMoviePlayerControl::Back()
+{
+    if (PlayerVersion() >= 3)
+        Check(player->Back(), "Back");
+}
+
+void TTransparentMoviePlayerControl::Forward()
+{
+    if (PlayerVersion() >= 3)
+        Check(player->Forward(), "Forward");
+}
+
 void TTransparentMoviePlayerControl::Rewind()
 {
     if (PlayerVersion() >= 3)
         Check(player->Rewind(), "Rewind");
+}
+
+void TTransparentMoviePlayerControl::StopPlay()
+{
+    if (PlayerVersion() >= 3)
+        Check(player->StopPlay(), "StopPlay");
 }
 
 void TTransparentMoviePlayerControl::GotoFrame(int frame)
@@ -554,18 +594,56 @@ bool TTransparentMoviePlayerControl::FrameLoaded(int frame) const
 
 int TTransparentMoviePlayerControl::ReadyState() const
 {
-    int state = 0;
     if (PlayerVersion() >= 3)
-        Check(player->ReadyState(&state), "ReadyState");
-    return state;
+        Check(player->ReadyState(&cachedReadyState), "ReadyState");
+    return cachedReadyState;
 }
 
 int TTransparentMoviePlayerControl::TotalFrames() const
 {
-    int frames = 0;
     if (PlayerVersion() >= 3)
-        Check(player->TotalFrames(&frames), "TotalFrames");
-    return frames;
+        Check(player->TotalFrames(&cachedTotalFrames), "TotalFrames");
+    return cachedTotalFrames;
+}
+
+void TTransparentMoviePlayerControl::TGotoFrame(const QString& target, int frame)
+{
+    if (PlayerVersion() >= 3)
+        Check(player->TGotoFrame(target, frame), "TGotoFrame");
+}
+
+void TTransparentMoviePlayerControl::TGotoLabel(const QString& target, const QString& label)
+{
+    if (PlayerVersion() >= 3)
+        Check(player->TGotoLabel(target, label), "TGotoLabel");
+}
+
+int TTransparentMoviePlayerControl::TCurrentFrame(const QString& target) const
+{
+    int frame = 0;
+    if (PlayerVersion() >= 3)
+        Check(player->TCurrentFrame(target, &frame), "TCurrentFrame");
+    return frame;
+}
+
+QString TTransparentMoviePlayerControl::TCurrentLabel(const QString& target) const
+{
+    QString label;
+    if (PlayerVersion() >= 3)
+        Check(player->TCurrentLabel(target, &label), "TCurrentLabel");
+    return label;
+}
+
+void TTransparentMoviePlayerControl::TPlay(const QString& target)
+{
+    if (PlayerVersion() >= 3)
+        Check(player->TPlay(target), "TPlay");
+}
+
+void TTransparentMoviePlayerControl::TStopPlay(const QString& target)
+{
+    if (PlayerVersion() >= 3)
+        Check(player->TStopPlay(target), "TStopPlay");
 }
 
 void TTransparentMoviePlayerControl::SetVariable(const QString& name, const QString& value)
@@ -579,6 +657,54 @@ QString TTransparentMoviePlayerControl::GetVariable(const QString& name) const
     QString value;
     if (PlayerVersion() >= 4)
         Check(player->GetVariable(name, &value), "GetVariable");
+    return value;
+}
+
+void TTransparentMoviePlayerControl::TSetProperty(const QString& target, int property, const QString& value)
+{
+    if (PlayerVersion() >= 4)
+        Check(player->TSetProperty(target, property, value), "TSetProperty");
+}
+
+QString TTransparentMoviePlayerControl::TGetProperty(const QString& target, int property) const
+{
+    QString value;
+    if (PlayerVersion() >= 4)
+        Check(player->TGetProperty(target, property, &value), "TGetProperty");
+    return value;
+}
+
+void TTransparentMoviePlayerControl::TCallFrame(const QString& target, int frame)
+{
+    if (PlayerVersion() >= 4)
+        Check(player->TCallFrame(target, frame), "TCallFrame");
+}
+
+void TTransparentMoviePlayerControl::TCallLabel(const QString& target, const QString& label)
+{
+    if (PlayerVersion() >= 4)
+        Check(player->TCallLabel(target, label), "TCallLabel");
+}
+
+void TTransparentMoviePlayerControl::TSetPropertyNum(const QString& target, int property, double value)
+{
+    if (PlayerVersion() >= 4)
+        Check(player->TSetPropertyNum(target, property, value), "TSetPropertyNum");
+}
+
+double TTransparentMoviePlayerControl::TGetPropertyNum(const QString& target, int property) const
+{
+    double value = 0;
+    if (PlayerVersion() >= 4)
+        Check(player->TGetPropertyNum(target, property, &value), "TGetPropertyNum");
+    return value;
+}
+
+double TTransparentMoviePlayerControl::TGetPropertyAsNumber(const QString& target, int property) const
+{
+    double value = 0;
+    if (PlayerVersion() >= 7)
+        Check(player->TGetPropertyAsNumber(target, property, &value), "TGetPropertyAsNumber");
     return value;
 }
 
@@ -717,7 +843,12 @@ void TTransparentMoviePlayerControl::mousePressEvent(QMouseEvent* event)
     const std::uint32_t msg = event->button() == Qt::LeftButton ? MsgLeftButtonDown
         : event->button() == Qt::RightButton                    ? MsgRightButtonDown
                                                                 : 0x0207;
+    QPointer<TTransparentMoviePlayerControl> alive(this);
     Forward(msg, KeyState(event->buttons(), event->modifiers()), pos);
+    if (!alive)
+        return;
+    pressInside = true;
+    emit OnMouseDown(event->button(), event->modifiers(), pos.x(), pos.y());
 }
 
 void TTransparentMoviePlayerControl::mouseDoubleClickEvent(QMouseEvent* event)
@@ -733,7 +864,13 @@ void TTransparentMoviePlayerControl::mouseDoubleClickEvent(QMouseEvent* event)
     const std::uint32_t msg = event->button() == Qt::LeftButton ? MsgLeftButtonDoubleClick
         : event->button() == Qt::RightButton                    ? 0x0206
                                                                 : 0x0209;
+    QPointer<TTransparentMoviePlayerControl> alive(this);
     Forward(msg, KeyState(event->buttons(), event->modifiers()), pos);
+    if (!alive)
+        return;
+    pressInside = true;
+    emit OnMouseDown(event->button(), event->modifiers(), pos.x(), pos.y());
+    emit OnDblClick();
 }
 
 void TTransparentMoviePlayerControl::mouseReleaseEvent(QMouseEvent* event)
@@ -742,18 +879,31 @@ void TTransparentMoviePlayerControl::mouseReleaseEvent(QMouseEvent* event)
     const std::uint32_t msg = event->button() == Qt::LeftButton ? MsgLeftButtonUp
         : event->button() == Qt::RightButton                    ? MsgRightButtonUp
                                                                 : 0x0208;
-    Forward(msg, KeyState(event->buttons(), event->modifiers()), event->position().toPoint());
+    const QPoint pos = event->position().toPoint();
+    QPointer<TTransparentMoviePlayerControl> alive(this);
+    Forward(msg, KeyState(event->buttons(), event->modifiers()), pos);
+    if (!alive || !pressInside)
+        return;
+    pressInside = event->buttons() != Qt::NoButton;
+    emit OnMouseUp(event->button(), event->modifiers(), pos.x(), pos.y());
+    if (alive && rect().contains(pos))
+        emit OnClick();
 }
 
 void TTransparentMoviePlayerControl::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
     // The player always hears of moves, so that a button it shows lit goes dark when the pointer leaves.
+    QPointer<TTransparentMoviePlayerControl> alive(this);
     Forward(MsgMouseMove, KeyState(event->buttons(), event->modifiers()), pos);
-    if (event->buttons() != Qt::NoButton || HitTest(pos))
+    if (!alive)
+        return;
+    if (event->buttons() != Qt::NoButton || HitTest(pos)) {
         event->accept();
-    else
+        emit OnMouseMove(event->modifiers(), pos.x(), pos.y());
+    } else {
         event->ignore();
+    }
 }
 
 void TTransparentMoviePlayerControl::wheelEvent(QWheelEvent* event)

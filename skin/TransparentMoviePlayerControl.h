@@ -53,18 +53,48 @@ public:
     void SetProperty(Mrv::TMovieProperty property, const QVariant& value);
     QString Movie() const { return Property(Mrv::TMovieProperty::Movie).toString(); }
     void SetMovie(const QString& url) { SetProperty(Mrv::TMovieProperty::Movie, url); }
+    int FrameNum() const { return Property(Mrv::TMovieProperty::FrameNum).toInt(); }
+    void SetFrameNum(int frame) { SetProperty(Mrv::TMovieProperty::FrameNum, frame); }
     bool Playing() const { return Property(Mrv::TMovieProperty::Playing).toBool(); }
     void SetPlaying(bool playing) { SetProperty(Mrv::TMovieProperty::Playing, playing); }
+    int Quality() const { return Property(Mrv::TMovieProperty::Quality).toInt(); }
+    void SetQuality(int quality) { SetProperty(Mrv::TMovieProperty::Quality, quality); }
+    int ScaleMode() const { return Property(Mrv::TMovieProperty::ScaleMode).toInt(); }
+    void SetScaleMode(int mode) { SetProperty(Mrv::TMovieProperty::ScaleMode, mode); }
+    int AlignMode() const { return Property(Mrv::TMovieProperty::AlignMode).toInt(); }
+    void SetAlignMode(int mode) { SetProperty(Mrv::TMovieProperty::AlignMode, mode); }
+    int BackgroundColor() const { return Property(Mrv::TMovieProperty::BackgroundColor).toInt(); }
+    void SetBackgroundColor(int color) { SetProperty(Mrv::TMovieProperty::BackgroundColor, color); }
     bool Loop() const { return Property(Mrv::TMovieProperty::Loop).toBool(); }
     void SetLoop(bool loop) { SetProperty(Mrv::TMovieProperty::Loop, loop); }
     QString WindowMode() const { return Property(Mrv::TMovieProperty::WindowMode).toString(); }
     void SetWindowMode(const QString& mode) { SetProperty(Mrv::TMovieProperty::WindowMode, mode); }
-    QString Scale() const { return Property(Mrv::TMovieProperty::Scale).toString(); }
-    void SetScale(const QString& scale) { SetProperty(Mrv::TMovieProperty::Scale, scale); }
-    QString QualityName() const { return Property(Mrv::TMovieProperty::QualityName).toString(); }
-    void SetQualityName(const QString& quality) { SetProperty(Mrv::TMovieProperty::QualityName, quality); }
+    QString AlignName() const { return Property(Mrv::TMovieProperty::AlignName).toString(); }
+    void SetAlignName(const QString& name) { SetProperty(Mrv::TMovieProperty::AlignName, name); }
+    bool Menu() const { return Property(Mrv::TMovieProperty::Menu).toBool(); }
+    void SetMenu(bool menu) { SetProperty(Mrv::TMovieProperty::Menu, menu); }
     QString Base() const { return Property(Mrv::TMovieProperty::Base).toString(); }
     void SetBase(const QString& base) { SetProperty(Mrv::TMovieProperty::Base, base); }
+    QString Scale() const { return Property(Mrv::TMovieProperty::Scale).toString(); }
+    void SetScale(const QString& scale) { SetProperty(Mrv::TMovieProperty::Scale, scale); }
+    bool DeviceFont() const { return Property(Mrv::TMovieProperty::DeviceFont).toBool(); }
+    void SetDeviceFont(bool value) { SetProperty(Mrv::TMovieProperty::DeviceFont, value); }
+    bool EmbedMovie() const { return Property(Mrv::TMovieProperty::EmbedMovie).toBool(); }
+    void SetEmbedMovie(bool value) { SetProperty(Mrv::TMovieProperty::EmbedMovie, value); }
+    QString BGColor() const { return Property(Mrv::TMovieProperty::BGColor).toString(); }
+    void SetBGColor(const QString& color) { SetProperty(Mrv::TMovieProperty::BGColor, color); }
+    QString QualityName() const { return Property(Mrv::TMovieProperty::QualityName).toString(); }
+    void SetQualityName(const QString& quality) { SetProperty(Mrv::TMovieProperty::QualityName, quality); }
+    QString RemoteOptions() const { return Property(Mrv::TMovieProperty::RemoteOptions).toString(); }
+    void SetRemoteOptions(const QString& value) { SetProperty(Mrv::TMovieProperty::RemoteOptions, value); }
+    QString Stacking() const { return Property(Mrv::TMovieProperty::Stacking).toString(); }
+    void SetStacking(const QString& value) { SetProperty(Mrv::TMovieProperty::Stacking, value); }
+    QString MovieVars() const { return Property(Mrv::TMovieProperty::MovieVars).toString(); }
+    void SetMovieVars(const QString& value) { SetProperty(Mrv::TMovieProperty::MovieVars, value); }
+    QString ScriptAccess() const { return Property(Mrv::TMovieProperty::ScriptAccess).toString(); }
+    void SetScriptAccess(const QString& value) { SetProperty(Mrv::TMovieProperty::ScriptAccess, value); }
+    QString MovieData() const { return Property(Mrv::TMovieProperty::MovieData).toString(); }
+    void SetMovieData(const QString& value) { SetProperty(Mrv::TMovieProperty::MovieData, value); }
 
     // When false (the default) a right button press on the movie is dropped.
     bool StandartMenu() const { return standartMenu; }
@@ -76,18 +106,40 @@ public:
 
     // Playback operations; below the needed player version they do nothing and return their defaults. A
     // failure of the player throws TMoviePlayerError.
+    void SetZoomRect(int left, int top, int right, int bottom);
+    void Zoom(int factor);
+    void Pan(int x, int y, int mode);
     void Play();
     void Stop();
+    void Back();
+    void Forward();
     void Rewind();
+    void StopPlay();
     void GotoFrame(int frame);
     int CurrentFrame() const;
     bool IsPlaying() const;
     int PercentLoaded() const;
     bool FrameLoaded(int frame) const;
+    // The player's values, or the last ones it gave when it cannot be asked.
     int ReadyState() const;
     int TotalFrames() const;
+    // Timelines of targets: "/" is the movie, "/outer/inner" an element by the ids of its holders.
+    void TGotoFrame(const QString& target, int frame);
+    void TGotoLabel(const QString& target, const QString& label);
+    int TCurrentFrame(const QString& target) const;
+    QString TCurrentLabel(const QString& target) const;
+    void TPlay(const QString& target);
+    void TStopPlay(const QString& target);
     void SetVariable(const QString& name, const QString& value);
     QString GetVariable(const QString& name) const;
+    // Target properties by number (documented with the movie format).
+    void TSetProperty(const QString& target, int property, const QString& value);
+    QString TGetProperty(const QString& target, int property) const;
+    void TCallFrame(const QString& target, int frame);
+    void TCallLabel(const QString& target, const QString& label);
+    void TSetPropertyNum(const QString& target, int property, double value);
+    double TGetPropertyNum(const QString& target, int property) const;
+    double TGetPropertyAsNumber(const QString& target, int property) const;
     QString CallFunction(const QString& request);
     void SetReturnValue(const QString& value);
 
@@ -105,6 +157,12 @@ signals:
     void OnLoadExternalResource(const QString& url, QIODevice* stream);
     void OnLoadExternalResourceEx(const QString& url, QIODevice* stream, bool* handled);
     void OnDrawBackground(QPainter* canvas);
+    // The toolkit's mouse events of the control, positions in its own coordinates.
+    void OnClick();
+    void OnDblClick();
+    void OnMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnMouseMove(Qt::KeyboardModifiers modifiers, int x, int y);
+    void OnMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers modifiers, int x, int y);
 
 protected:
     bool event(QEvent* event) override;
@@ -161,6 +219,9 @@ private:
     bool containerLocked = false;
     bool painting = false;
 
+    mutable int cachedReadyState = 0;
+    mutable int cachedTotalFrames = 0;
+    bool pressInside = false; // a press on the movie that a release may turn into a click
     std::array<QVariant, PropertyCount + 1> cache;
     std::array<bool, PropertyCount + 1> stored {};
     bool standartMenu = false;

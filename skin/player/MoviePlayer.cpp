@@ -1,13 +1,13 @@
 #include "MoviePlayer.h"
 
+#include "MovieFetch.h"
+#include "MovieTargets.h"
+
 #include <QColor>
-#include <QFile>
-#include <QFileInfo>
 #include <QPainter>
-#include <QUrl>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <QUrlQuery>
+#include <QXmlStreamReader>
+#include <cmath>
 
 namespace Mrv {
 
@@ -44,114 +44,31 @@ QVariant DefaultValue(TMovieProperty property)
     }
 }
 
-// Reads a local file through the host's file open when the host gave one.
-bool ReadLocalFile(const QString& url, QByteArray* bytes)
+// The function a host's call names: the name of an <invoke name="..."> request, or the request itself.
+QString FunctionName(const QString& request)
 {
-    QString path = url;
-    if (url.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
-        path = QUrl(url).toLocalFile();
-    const QByteArray name = QFile::encodeName(path);
-    // Without waiting on a named pipe or a device; only regular files are read.
-    const int fd = hostServices && hostServices->OpenFile
-        ? hostServices->OpenFile(name.constData(), O_RDONLY | O_NONBLOCK, 0)
-        : ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info
-    {
-    };
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= TMovieDocument::MaxBytes;
-    if (ok) {
-        bytes->resize(info.st_size);
-        qsizetype done = 0;
-        while (done < bytes->size()) {
-            const ssize_t n = ::read(fd, bytes->data() + done, bytes->size() - done);
-            if (n <= 0) {
-                ok = n == 0 && done == bytes->size();
-                break;
-            }
-            done += n;
-        }
-        bytes->truncate(done);
-    }
-    ::close(fd);
-    return ok;
+    const QString trimmed = request.trimmed();
+    if (!trimmed.startsWith(QLatin1Char('<')))
+        return trimmed;
+    QXmlStreamReader reader(trimmed);
+    while (reader.readNextStartElement())
+        return reader.name() == QLatin1String("invoke")
+            ? reader.attributes().value(QLatin1String("name")).toString()
+            : QString();
+    return {};
 }
 
 } // namespace
 
-// The consumer of one movie binding: gathers the bytes and hands them to the player when the binding stops.
-class TMovieLoad final : public IBindStatusCallback
-{
-public:
-    TMovieLoad(TMoviePlayer* player, int generation)
-        : player(player)
-        , generation(generation)
-    { }
-    HResult QueryInterface(const TGuid& iid, void** object) override
-    {
-        if (!object)
-            return ResultPointer;
-        if (iid == IidUnknown || iid == IidBindStatusCallback) {
-            *object = static_cast<IBindStatusCallback*>(this);
-            AddRef();
-            return ResultOk;
-        }
-        *object = nullptr;
-        return ResultNoInterface;
-    }
-    std::uint32_t AddRef() override { return ++refCount; }
-    std::uint32_t Release() override
-    {
-        const std::uint32_t count = --refCount;
-        if (count == 0)
-            delete this;
-        return count;
-    }
-    HResult OnStartBinding() override { return ResultOk; }
-    HResult OnDataAvailable(std::uint32_t, std::uint64_t, const QByteArray& data) override
-    {
-        if (bytes.size() + data.size() > TMovieDocument::MaxBytes)
-            tooLarge = true;
-        else
-            bytes.append(data);
-        return ResultOk;
-    }
-    HResult OnStopBinding(HResult status) override
-    {
-        if (stopped)
-            return ResultOk;
-        stopped = true;
-        if (player)
-            player->LoadFinished(generation, tooLarge ? ResultFail : status, bytes);
-        bytes.clear();
-        return ResultOk;
-    }
-    void Detach() { player = nullptr; }
-
-private:
-    ~TMovieLoad() = default;
-    std::uint32_t refCount = 0;
-    TMoviePlayer* player;
-    int generation;
-    QByteArray bytes;
-    bool tooLarge = false;
-    bool stopped = false;
-};
-
 TMoviePlayer::TMoviePlayer()
-{
-    frameTimer.setTimerType(Qt::CoarseTimer);
-    frameTimer.callOnTimeout([this] { OnFrame(); });
-}
+    : clock([this] { Changed(); }, [this](int timeline, int frame) { RunActions(timeline, frame); })
+{ }
 
 TMoviePlayer::~TMoviePlayer()
 {
-    frameTimer.stop();
-    if (pendingLoad) {
-        pendingLoad->Detach();
-        pendingLoad->Release();
-    }
+    clock.SetActive(false);
+    if (pendingLoad)
+        pendingLoad->Cancel();
     for (auto& [cookie, sink] : sinks)
         sink->Release();
     ReleaseSites();
@@ -206,14 +123,11 @@ HResult TMoviePlayer::GetProperty(TMovieProperty property, QVariant* value)
         return ResultPointer;
     switch (property) {
     case TMovieProperty::Playing:
-        *value = playing;
+        *value = clock.Playing(0);
         return ResultOk;
-    case TMovieProperty::FrameNum: {
-        int current = 0;
-        CurrentFrame(&current);
-        *value = document ? current : -1;
+    case TMovieProperty::FrameNum:
+        *value = document ? clock.Frame(0) : -1;
         return ResultOk;
-    }
     default:
         break;
     }
@@ -258,9 +172,10 @@ HResult TMoviePlayer::PutProperty(TMovieProperty property, const QVariant& value
     }
     properties.insert(key, value);
     if (property == TMovieProperty::Loop)
-        UpdateTimer();
-    frameDirty = true;
-    Invalidate();
+        clock.SetLoop(value.toBool());
+    if (property == TMovieProperty::MovieVars)
+        ApplyMovieVars();
+    Changed();
     return ResultOk;
 }
 
@@ -273,11 +188,11 @@ TScaleMode TMoviePlayer::ScaleMode() const
 
 // --- playback ----------------------------------------------------------------------------------------------
 
-HResult TMoviePlayer::ReadyState(int* state)
+HResult TMoviePlayer::ReadyState(int* value)
 {
-    if (!state)
+    if (!value)
         return ResultPointer;
-    *state = readyState;
+    *value = readyState;
     return ResultOk;
 }
 
@@ -285,61 +200,64 @@ HResult TMoviePlayer::TotalFrames(int* frames)
 {
     if (!frames)
         return ResultPointer;
-    *frames = !document        ? 0
-        : document->Animated() ? std::max(1,
-              static_cast<int>(
-                  static_cast<qint64>(document->DurationMs()) * document->FramesPerSecond() / 1000))
-                               : 1;
+    *frames = document ? document->TotalFrames() : 0;
     return ResultOk;
 }
 
 HResult TMoviePlayer::Play()
 {
-    if (!document)
-        return ResultOk;
-    if (!playing) {
-        playing = true;
-        clock.start();
-    }
-    UpdateTimer();
+    clock.Play();
     return ResultOk;
 }
 
 HResult TMoviePlayer::Stop()
 {
-    playing = false;
-    UpdateTimer();
+    clock.Stop();
+    return ResultOk;
+}
+
+HResult TMoviePlayer::StopPlay()
+{
+    clock.StopPlay();
+    return ResultOk;
+}
+
+HResult TMoviePlayer::Back()
+{
+    clock.Stop();
+    if (document)
+        clock.Seek(0, std::max(0, clock.Frame(0) - 1));
+    return ResultOk;
+}
+
+HResult TMoviePlayer::Forward()
+{
+    clock.Stop();
+    if (document)
+        clock.Seek(0, clock.Frame(0) + 1);
     return ResultOk;
 }
 
 HResult TMoviePlayer::Rewind()
 {
-    return GotoFrame(0);
+    clock.Stop();
+    if (document)
+        clock.Seek(0, 0);
+    return ResultOk;
 }
 
-// Animations run on the document's own clock, which can only be started again; so only frame 0 can be sought.
 HResult TMoviePlayer::GotoFrame(int frameNumber)
 {
     if (!document)
         return ResultOk;
-    if (frameNumber != 0)
-        return ResultNotImpl;
-    document->RestartClock();
-    clock.start();
-    frameDirty = true;
-    Invalidate();
-    return ResultOk;
+    return clock.Seek(0, frameNumber) ? ResultOk : ResultInvalidArg;
 }
 
 HResult TMoviePlayer::CurrentFrame(int* frameNumber)
 {
     if (!frameNumber)
         return ResultPointer;
-    int total = 0;
-    TotalFrames(&total);
-    *frameNumber = 0;
-    if (document && clock.isValid() && total > 1)
-        *frameNumber = static_cast<int>(clock.elapsed() * document->FramesPerSecond() / 1000 % total);
+    *frameNumber = clock.Frame(0);
     return ResultOk;
 }
 
@@ -347,7 +265,7 @@ HResult TMoviePlayer::IsPlaying(bool* isPlaying)
 {
     if (!isPlaying)
         return ResultPointer;
-    *isPlaying = playing;
+    *isPlaying = clock.Playing(0);
     return ResultOk;
 }
 
@@ -363,9 +281,7 @@ HResult TMoviePlayer::FrameLoaded(int frameNumber, bool* loaded)
 {
     if (!loaded)
         return ResultPointer;
-    int total = 0;
-    TotalFrames(&total);
-    *loaded = document && frameNumber >= 0 && frameNumber < total;
+    *loaded = document && frameNumber >= 0 && frameNumber < document->TotalFrames();
     return ResultOk;
 }
 
@@ -377,9 +293,258 @@ HResult TMoviePlayer::EngineVersion(std::int32_t* version)
     return ResultOk;
 }
 
+void TMoviePlayer::Changed()
+{
+    frameDirty = true;
+    Invalidate();
+}
+
+void TMoviePlayer::Invalidate()
+{
+    if (inPlaceSite && active)
+        inPlaceSite->InvalidateRect(&posRect, false);
+}
+
+void TMoviePlayer::SetReadyState(int value)
+{
+    readyState = value;
+    RaiseEvent(DispIdReadyStateChange, { value });
+}
+
+// --- zoom and pan ------------------------------------------------------------------------------------------
+
+HResult TMoviePlayer::SetZoomRect(int left, int top, int right, int bottom)
+{
+    if (!document)
+        return ResultOk;
+    if (!view.SetZoomRect(QRectF(QPointF(left, top), QPointF(right, bottom))))
+        return ResultInvalidArg;
+    Changed();
+    return ResultOk;
+}
+
+HResult TMoviePlayer::Zoom(int factor)
+{
+    if (!document)
+        return ResultOk;
+    if (!view.Zoom(factor))
+        return ResultInvalidArg;
+    Changed();
+    return ResultOk;
+}
+
+HResult TMoviePlayer::Pan(int x, int y, int mode)
+{
+    if (!document)
+        return ResultOk;
+    if (!view.Pan(x, y, mode, Area(posRect.size()), ScaleMode()))
+        return ResultInvalidArg;
+    Changed();
+    return ResultOk;
+}
+
+// The view's transform, with the movie's own moves (its target properties) applied about its centre.
+QTransform TMoviePlayer::ViewFor(const QRectF& area) const
+{
+    QTransform transform = view.View(area, ScaleMode());
+    const TTargetOverride root = state.overrides.value(0);
+    if (root.x == 0 && root.y == 0 && root.scaleX == 100 && root.scaleY == 100 && root.rotation == 0)
+        return transform;
+    const QRectF target = view.Target(area, ScaleMode());
+    const QRectF box = document->ViewBox();
+    const double sx = target.width() / box.width();
+    const double sy = target.height() / box.height();
+    QTransform own;
+    own.translate(target.center().x() + root.x * sx, target.center().y() + root.y * sy);
+    own.rotate(root.rotation);
+    own.scale(root.scaleX / 100, root.scaleY / 100);
+    own.translate(-target.center().x(), -target.center().y());
+    return own * transform;
+}
+
+// --- timelines, targets and variables ----------------------------------------------------------------------
+
+std::unique_ptr<TMovieTargets> TMoviePlayer::Targets()
+{
+    return document ? std::make_unique<TMovieTargets>(*document, clock, state) : nullptr;
+}
+
+bool TMoviePlayer::Resolve(const QString& target, int* element, int* timeline) const
+{
+    if (!document)
+        return false;
+    const int found = document->TargetElement(target.trimmed());
+    if (found < 0)
+        return false;
+    *element = found;
+    if (timeline)
+        *timeline = document->TimelineOf(found);
+    return true;
+}
+
+HResult TMoviePlayer::TGotoFrame(const QString& target, int frameNumber)
+{
+    int element = 0, timeline = 0;
+    if (!Resolve(target, &element, &timeline))
+        return ResultInvalidArg;
+    return clock.Seek(timeline, frameNumber) ? ResultOk : ResultInvalidArg;
+}
+
+HResult TMoviePlayer::TGotoLabel(const QString& target, const QString& label)
+{
+    int element = 0, timeline = 0;
+    if (!Resolve(target, &element, &timeline) || !document->Timelines()[timeline].labels.contains(label))
+        return ResultInvalidArg;
+    clock.Seek(timeline, document->Timelines()[timeline].labels.value(label));
+    return ResultOk;
+}
+
+HResult TMoviePlayer::TCurrentFrame(const QString& target, int* frameNumber)
+{
+    int element = 0, timeline = 0;
+    if (!frameNumber)
+        return ResultPointer;
+    if (!Resolve(target, &element, &timeline))
+        return ResultInvalidArg;
+    *frameNumber = clock.Frame(timeline);
+    return ResultOk;
+}
+
+HResult TMoviePlayer::TCurrentLabel(const QString& target, QString* label)
+{
+    int element = 0, timeline = 0;
+    if (!label)
+        return ResultPointer;
+    if (!Resolve(target, &element, &timeline))
+        return ResultInvalidArg;
+    *label = document->Timelines()[timeline].LabelOf(clock.Frame(timeline));
+    return ResultOk;
+}
+
+HResult TMoviePlayer::TPlay(const QString& target)
+{
+    int element = 0, timeline = 0;
+    if (!Resolve(target, &element, &timeline))
+        return ResultInvalidArg;
+    clock.SetPlaying(timeline, true);
+    return ResultOk;
+}
+
+HResult TMoviePlayer::TStopPlay(const QString& target)
+{
+    int element = 0, timeline = 0;
+    if (!Resolve(target, &element, &timeline))
+        return ResultInvalidArg;
+    clock.SetPlaying(timeline, false);
+    return ResultOk;
+}
+
+HResult TMoviePlayer::TCallFrame(const QString& target, int frameNumber)
+{
+    int element = 0, timeline = 0;
+    if (!Resolve(target, &element, &timeline) || frameNumber < 0 || frameNumber >= clock.Total(timeline))
+        return ResultInvalidArg;
+    RunActions(timeline, frameNumber);
+    return ResultOk;
+}
+
+HResult TMoviePlayer::TCallLabel(const QString& target, const QString& label)
+{
+    int element = 0, timeline = 0;
+    if (!Resolve(target, &element, &timeline) || !document->Timelines()[timeline].labels.contains(label))
+        return ResultInvalidArg;
+    RunActions(timeline, document->Timelines()[timeline].labels.value(label));
+    return ResultOk;
+}
+
+HResult TMoviePlayer::TSetProperty(const QString& target, int property, const QString& value)
+{
+    int element = 0;
+    if (!Resolve(target, &element))
+        return ResultInvalidArg;
+    const HResult result = Targets()->SetText(element, property, value);
+    if (Succeeded(result))
+        Changed();
+    return result;
+}
+
+HResult TMoviePlayer::TGetProperty(const QString& target, int property, QString* value)
+{
+    int element = 0;
+    if (!value)
+        return ResultPointer;
+    if (!Resolve(target, &element))
+        return ResultInvalidArg;
+    QVariant read;
+    const HResult result = Targets()->Get(element, property, &read);
+    if (Succeeded(result))
+        *value = read.typeId() == QMetaType::Double ? QString::number(read.toDouble(), 'g', 15)
+                                                    : read.toString();
+    return result;
+}
+
+HResult TMoviePlayer::TSetPropertyNum(const QString& target, int property, double value)
+{
+    int element = 0;
+    if (!Resolve(target, &element))
+        return ResultInvalidArg;
+    const HResult result = Targets()->Set(element, property, value);
+    if (Succeeded(result))
+        Changed();
+    return result;
+}
+
+HResult TMoviePlayer::TGetPropertyNum(const QString& target, int property, double* value)
+{
+    int element = 0;
+    if (!value)
+        return ResultPointer;
+    if (!Resolve(target, &element) || TMovieTargets::IsText(property))
+        return ResultInvalidArg;
+    QVariant read;
+    const HResult result = Targets()->Get(element, property, &read);
+    if (Succeeded(result))
+        *value = read.toDouble();
+    return result;
+}
+
+// Like TGetPropertyNum, but a text property answers the number it reads as (0 when it is none).
+HResult TMoviePlayer::TGetPropertyAsNumber(const QString& target, int property, double* value)
+{
+    int element = 0;
+    if (!value)
+        return ResultPointer;
+    if (!Resolve(target, &element))
+        return ResultInvalidArg;
+    QVariant read;
+    const HResult result = Targets()->Get(element, property, &read);
+    if (Succeeded(result))
+        *value = read.toString().toDouble();
+    return result;
+}
+
+QString TMoviePlayer::VariableKey(const QString& name) const
+{
+    const qsizetype colon = name.lastIndexOf(QLatin1Char(':'));
+    if (!name.startsWith(QLatin1Char('/')) || colon < 0)
+        return name;
+    const QString target = name.left(colon).trimmed();
+    const QString variable = name.mid(colon + 1);
+    if (target == QLatin1String("/"))
+        return variable;
+    // Before a movie is loaded no target can be checked; the name is kept as given.
+    if (document && document->TargetElement(target) < 0)
+        return {};
+    return target + QLatin1Char(':') + variable;
+}
+
 HResult TMoviePlayer::SetVariable(const QString& name, const QString& value)
 {
-    variables.insert(name, value);
+    const QString key = VariableKey(name);
+    if (key.isEmpty())
+        return ResultInvalidArg;
+    state.variables.insert(key, value);
+    Changed();
     return ResultOk;
 }
 
@@ -387,16 +552,44 @@ HResult TMoviePlayer::GetVariable(const QString& name, QString* value)
 {
     if (!value)
         return ResultPointer;
-    *value = variables.value(name);
+    const QString key = VariableKey(name);
+    if (key.isEmpty())
+        return ResultInvalidArg;
+    *value = state.variables.value(key);
     return ResultOk;
 }
 
-// A movie has no script, so an outside call is passed on to the host as an external call; the host's answer
-// (given through SetReturnValue while the event runs) is the response.
+// MovieVars: "name=value&other=value", URL-encoded, set as the movie's variables.
+void TMoviePlayer::ApplyMovieVars()
+{
+    const QString vars = properties.value(static_cast<int>(TMovieProperty::MovieVars)).toString();
+    if (vars.isEmpty())
+        return;
+    const QUrlQuery query(vars);
+    for (const auto& [name, value] : query.queryItems(QUrl::FullyDecoded))
+        if (!name.isEmpty())
+            SetVariable(name, value);
+}
+
+// A function the movie declares answers itself: its frame's actions run and its result is the answer.
+// Other calls go to the host as an external call, whose answer (given through SetReturnValue while the
+// event runs) is the response.
 HResult TMoviePlayer::CallFunction(const QString& request, QString* response)
 {
     if (!response)
         return ResultPointer;
+    const QString name = FunctionName(request);
+    if (document && !name.isEmpty())
+        for (const TMovieFunction& function : document->Functions())
+            if (function.name == name) {
+                if (function.frame >= 0)
+                    RunActions(0, std::min(function.frame, document->TotalFrames() - 1));
+                QString answer = function.result;
+                for (auto it = state.variables.begin(); it != state.variables.end(); ++it)
+                    answer.replace(QLatin1Char('{') + it.key() + QLatin1Char('}'), it.value());
+                *response = answer;
+                return ResultOk;
+            }
     returnValue.clear();
     RaiseEvent(DispIdExternalCall, { request });
     *response = returnValue;
@@ -409,37 +602,26 @@ HResult TMoviePlayer::SetReturnValue(const QString& value)
     return ResultOk;
 }
 
-void TMoviePlayer::UpdateTimer()
+// The actions of a frame: its variables are set, then its commands raised.
+void TMoviePlayer::RunActions(int timeline, int frameNumber)
 {
-    const bool run = playing && active && document && document->Animated();
-    if (run && !frameTimer.isActive())
-        frameTimer.start(1000 / document->FramesPerSecond());
-    else if (!run)
-        frameTimer.stop();
-}
-
-void TMoviePlayer::OnFrame()
-{
-    QVariant loop;
-    GetProperty(TMovieProperty::Loop, &loop);
-    if (!loop.toBool() && document && clock.elapsed() >= document->DurationMs()) {
-        Stop();
+    if (!document || timeline < 0 || timeline >= static_cast<int>(document->Timelines().size()))
         return;
-    }
-    frameDirty = true;
-    Invalidate();
-}
-
-void TMoviePlayer::Invalidate()
-{
-    if (inPlaceSite && active)
-        inPlaceSite->InvalidateRect(&posRect, false);
-}
-
-void TMoviePlayer::SetReadyState(int state)
-{
-    readyState = state;
-    RaiseEvent(DispIdReadyStateChange, { state });
+    std::vector<TFrameAction> actions;
+    for (const TFrameAction& action : document->Timelines()[timeline].actions)
+        if (action.frame == frameNumber)
+            actions.push_back(action);
+    if (actions.empty())
+        return;
+    for (const TFrameAction& action : actions)
+        if (!action.variable.isEmpty())
+            SetVariable(action.variable, action.value);
+    AddRef(); // a command may make the host drop the player
+    const int generation = loadGeneration;
+    for (const TFrameAction& action : actions)
+        if (!action.command.isEmpty() && generation == loadGeneration)
+            RaiseEvent(DispIdMovieCommand, { action.args, action.command });
+    Release();
 }
 
 // --- loading -----------------------------------------------------------------------------------------------
@@ -447,64 +629,80 @@ void TMoviePlayer::SetReadyState(int state)
 HResult TMoviePlayer::LoadMovie(int layer, const QString& url)
 {
     if (layer != 0)
-        return ResultNotImpl; // a skin has one layer
+        return ResultNotImpl;
     const int generation = ++loadGeneration;
     if (pendingLoad) {
-        pendingLoad->Detach();
-        pendingLoad->Release();
+        pendingLoad->Cancel();
         pendingLoad = nullptr;
     }
     if (url.isEmpty()) {
-        LoadFinished(generation, ResultFail, {});
+        Unload();
         return ResultOk;
     }
     percentLoaded = 0;
     readyState = 1;
     loadingUrl = url;
-    if (hostServices && hostServices->BindToStorage) {
-        pendingLoad = new TMovieLoad(this, generation);
-        pendingLoad->AddRef();
-        const HResult result = hostServices->BindToStorage(url, pendingLoad);
-        if (Failed(result) && generation == loadGeneration) {
-            LoadFinished(generation, result, {});
-            return result;
-        }
-        return ResultOk;
+    auto failure = std::make_shared<HResult>(ResultOk);
+    TMovieFetch* fetch = TMovieFetch::Start(hostServices, url, TMovieDocument::MaxBytes,
+        [this, generation, failure](HResult status, const QByteArray& bytes) {
+            if (Failed(status))
+                *failure = status;
+            LoadFinished(generation, status, bytes);
+        });
+    if (fetch) {
+        if (generation == loadGeneration)
+            pendingLoad = fetch;
+        else
+            fetch->Cancel();
     }
-    QByteArray bytes;
-    const bool read = ReadLocalFile(url, &bytes);
-    LoadFinished(generation, read ? ResultOk : ResultFail, bytes);
-    return read ? ResultOk : ResultFail;
+    return *failure;
 }
 
+void TMoviePlayer::Unload()
+{
+    Show(nullptr, QString());
+    clock.StopPlay();
+    percentLoaded = 0;
+    SetReadyState(4);
+}
+
+void TMoviePlayer::Show(std::unique_ptr<TMovieDocument> loaded, const QString& url)
+{
+    document = std::move(loaded);
+    hoverButton = pressedButton = -1;
+    pressArmed = false;
+    state.overrides.clear();
+    clock.Reset(document.get());
+    view.SetMovie(document ? document->ViewBox() : QRectF());
+    frame = QImage();
+    properties.insert(static_cast<int>(TMovieProperty::Movie), url);
+    Changed();
+}
+
+// A movie that arrived replaces the one shown; one that could not be read leaves it as it was.
 void TMoviePlayer::LoadFinished(int generation, HResult status, const QByteArray& bytes)
 {
     if (generation != loadGeneration)
         return;
     AddRef(); // the events below may run host code that drops its last reference
     if (pendingLoad) {
-        pendingLoad->Detach();
-        pendingLoad->Release();
+        pendingLoad->Cancel();
         pendingLoad = nullptr;
     }
-    document.reset();
-    hoverButton = pressedButton = -1;
-    if (Succeeded(status))
-        document = TMovieDocument::Parse(bytes);
-    frameDirty = true;
-    frame = QImage();
-    properties.insert(static_cast<int>(TMovieProperty::Movie), document ? loadingUrl : QString());
-    if (document) {
+    std::unique_ptr<TMovieDocument> loaded = Succeeded(status) ? TMovieDocument::Parse(bytes) : nullptr;
+    const bool shown = loaded != nullptr;
+    if (shown) {
+        Show(std::move(loaded), loadingUrl);
         percentLoaded = 100;
-        playing = false;
-        Play();
+        ApplyMovieVars();
         RaiseEvent(DispIdProgress, { 100 });
     } else {
-        percentLoaded = 0;
-        Stop();
+        percentLoaded = document ? 100 : 0;
     }
     SetReadyState(4);
-    Invalidate();
+    if (shown && generation == loadGeneration)
+        for (int timeline = 0; timeline < clock.Count(); ++timeline)
+            RunActions(timeline, 0);
     Release();
 }
 
@@ -560,7 +758,7 @@ HResult TMoviePlayer::DoVerb(int verb, IOleClientSite* site, int, QWidget*, cons
         windowless = false;
         inPlaceSite->OnInPlaceActivate();
     }
-    UpdateTimer();
+    clock.SetActive(true);
     Invalidate();
     return ResultOk;
 }
@@ -571,7 +769,7 @@ HResult TMoviePlayer::InPlaceDeactivate()
         return ResultOk;
     active = false;
     windowless = false;
-    UpdateTimer();
+    clock.SetActive(false);
     if (inPlaceSite)
         inPlaceSite->OnInPlaceDeactivateEx(true);
     return ResultOk;
@@ -594,11 +792,6 @@ HResult TMoviePlayer::SetObjectRects(const QRect& position, const QRect&)
 
 // --- drawing and hit testing -------------------------------------------------------------------------------
 
-QRectF TMoviePlayer::Target(const QSizeF& size) const
-{
-    return document ? document->TargetRect(QRectF(QPointF(0, 0), size), ScaleMode()) : QRectF();
-}
-
 bool TMoviePlayer::EnsureFrame(const QSize& size, qreal pixelRatio)
 {
     if (!document || size.isEmpty())
@@ -620,18 +813,35 @@ bool TMoviePlayer::EnsureFrame(const QSize& size, qreal pixelRatio)
         frame.fill(QColor::fromRgb(static_cast<QRgb>(background.toInt())));
     else
         frame.fill(Qt::transparent);
-    const bool smooth = quality.toInt() != 0
-        && qualityName.toString().compare(QLatin1String("low"), Qt::CaseInsensitive) != 0;
-    TButtonLook look = TButtonLook::Normal;
-    int button = -1;
-    if (pressedButton >= 0) {
-        button = pressedButton;
-        look = hoverButton == pressedButton ? TButtonLook::Down : TButtonLook::Normal;
-    } else if (hoverButton >= 0) {
-        button = hoverButton;
-        look = TButtonLook::Over;
+    const TTargetOverride root = state.overrides.value(0);
+    if (root.visible) {
+        const bool smooth = quality.toInt() != 0
+            && qualityName.toString().compare(QLatin1String("low"), Qt::CaseInsensitive) != 0;
+        TButtonLook look = TButtonLook::Normal;
+        int button = -1;
+        if (pressedButton >= 0) {
+            button = pressedButton;
+            look = hoverButton == pressedButton ? TButtonLook::Down : TButtonLook::Normal;
+        } else if (hoverButton >= 0) {
+            button = hoverButton;
+            look = TButtonLook::Over;
+        }
+        state.frames = clock.Frames();
+        const QRectF area = Area(size);
+        if (root.opacity >= 100) {
+            document->RenderFrame(
+                frame, view.Target(area, ScaleMode()), smooth, button, look, &state, ViewFor(area));
+        } else {
+            QImage layer(frame.size(), QImage::Format_ARGB32_Premultiplied);
+            layer.setDevicePixelRatio(pixelRatio);
+            layer.fill(Qt::transparent);
+            document->RenderFrame(
+                layer, view.Target(area, ScaleMode()), smooth, button, look, &state, ViewFor(area));
+            QPainter painter(&frame);
+            painter.setOpacity(std::max(0.0, root.opacity) / 100);
+            painter.drawImage(QPointF(0, 0), layer);
+        }
     }
-    document->RenderFrame(frame, Target(QSizeF(size)), smooth, button, look);
     frameDirty = false;
     return true;
 }
@@ -669,10 +879,20 @@ HResult TMoviePlayer::QueryHitPoint(int aspect, const QRect& bounds, const QPoin
 
 int TMoviePlayer::ButtonUnder(const QPoint& local) const
 {
-    if (!document)
+    if (!document || !state.overrides.value(0).visible)
         return -1;
-    return document->ButtonAt(
-        document->ToDocument(QPointF(local) + QPointF(0.5, 0.5), Target(QSizeF(posRect.size()))));
+    const QRectF area = Area(posRect.size());
+    const QTransform toView = ViewFor(area).inverted();
+    const QPointF unzoomed = toView.map(QPointF(local) + QPointF(0.5, 0.5));
+    return document->ButtonAt(document->ToDocument(unzoomed, view.Target(area, ScaleMode())), &state);
+}
+
+void TMoviePlayer::LookChanged(int oldHover, int oldPressed)
+{
+    if (hoverButton == oldHover && pressedButton == oldPressed)
+        return;
+    frameDirty = true;
+    Invalidate();
 }
 
 HResult TMoviePlayer::OnWindowMessage(
@@ -716,6 +936,9 @@ HResult TMoviePlayer::OnWindowMessage(
         hoverButton = ButtonUnder(local);
         if (hoverButton >= 0) {
             pressedButton = hoverButton;
+            // The second press of a double click shows the button down but raises nothing: its first click
+            // already raised the command.
+            pressArmed = msg == MsgLeftButtonDown;
             if (inPlaceSite)
                 inPlaceSite->SetCapture(true);
             handled = ResultOk;
@@ -724,9 +947,10 @@ HResult TMoviePlayer::OnWindowMessage(
     case MsgLeftButtonUp:
         hoverButton = ButtonUnder(local);
         if (pressedButton >= 0) {
-            if (hoverButton == pressedButton)
+            if (hoverButton == pressedButton && pressArmed)
                 fired = pressedButton;
             pressedButton = -1;
+            pressArmed = false;
             if (inPlaceSite)
                 inPlaceSite->SetCapture(false);
             handled = ResultOk;
@@ -735,10 +959,7 @@ HResult TMoviePlayer::OnWindowMessage(
     default:
         break;
     }
-    if (hoverButton != oldHover || pressedButton != oldPressed) {
-        frameDirty = true;
-        Invalidate();
-    }
+    LookChanged(oldHover, oldPressed);
     if (fired >= 0) {
         const TMovieButton button = document->Buttons().at(fired);
         AddRef();

@@ -1,20 +1,24 @@
-// The movie player object: loads an MRV movie, plays its animation on its own frame timing, draws itself
-// windowless with transparent areas, answers hit tests on opaque pixels and raises button commands.
+// The movie player object: loads an MRV movie, plays it on one clock, draws itself windowless with
+// transparent areas through its view transform, answers hit tests on opaque pixels and raises button
+// commands. The work is done by small units: the document (parsing, targets, drawing a state), the clock
+// (frames and playing), the view transform (scale mode, zoom and pan), the targets' property table and the
+// fetching of movies through the host.
 #pragma once
 
+#include "MovieClock.h"
 #include "MovieDocument.h"
 #include "MoviePlayerInterfaces.h"
+#include "ViewTransform.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QImage>
-#include <QTimer>
 #include <map>
 #include <memory>
 
 namespace Mrv {
 
-class TMovieLoad;
+class TMovieFetch;
+class TMovieTargets;
 
 class TMoviePlayer final : public IMoviePlayer,
                            public IOleObject,
@@ -39,15 +43,15 @@ public:
     HResult PutProperty(TMovieProperty property, const QVariant& value) override;
     HResult ReadyState(int* state) override;
     HResult TotalFrames(int* frames) override;
-    HResult SetZoomRect(int, int, int, int) override { return ResultNotImpl; }
-    HResult Zoom(int) override { return ResultNotImpl; }
-    HResult Pan(int, int, int) override { return ResultNotImpl; }
+    HResult SetZoomRect(int left, int top, int right, int bottom) override;
+    HResult Zoom(int factor) override;
+    HResult Pan(int x, int y, int mode) override;
     HResult Play() override;
     HResult Stop() override;
-    HResult Back() override { return ResultNotImpl; }
-    HResult Forward() override { return ResultNotImpl; }
+    HResult Back() override;
+    HResult Forward() override;
     HResult Rewind() override;
-    HResult StopPlay() override { return Stop(); }
+    HResult StopPlay() override;
     HResult GotoFrame(int frame) override;
     HResult CurrentFrame(int* frame) override;
     HResult IsPlaying(bool* playing) override;
@@ -59,6 +63,19 @@ public:
     HResult GetVariable(const QString& name, QString* value) override;
     HResult CallFunction(const QString& request, QString* response) override;
     HResult SetReturnValue(const QString& value) override;
+    HResult TGotoFrame(const QString& target, int frame) override;
+    HResult TGotoLabel(const QString& target, const QString& label) override;
+    HResult TCurrentFrame(const QString& target, int* frame) override;
+    HResult TCurrentLabel(const QString& target, QString* label) override;
+    HResult TPlay(const QString& target) override;
+    HResult TStopPlay(const QString& target) override;
+    HResult TCallFrame(const QString& target, int frame) override;
+    HResult TCallLabel(const QString& target, const QString& label) override;
+    HResult TSetProperty(const QString& target, int property, const QString& value) override;
+    HResult TGetProperty(const QString& target, int property, QString* value) override;
+    HResult TSetPropertyNum(const QString& target, int property, double value) override;
+    HResult TGetPropertyNum(const QString& target, int property, double* value) override;
+    HResult TGetPropertyAsNumber(const QString& target, int property, double* value) override;
 
     // IOleObject
     HResult SetClientSite(IOleClientSite* site) override;
@@ -84,21 +101,30 @@ public:
     HResult Advise(IUnknownBase* sink, std::uint32_t* cookie) override;
     HResult Unadvise(std::uint32_t cookie) override;
 
-    // Called by the binding that loads a movie.
-    void LoadFinished(int generation, HResult status, const QByteArray& bytes);
-
 private:
     ~TMoviePlayer();
     void RaiseEvent(int dispId, const QVariantList& reversedArgs);
     void Invalidate();
-    void UpdateTimer();
-    void OnFrame();
+    void Changed();
     void SetReadyState(int state);
+    void LoadFinished(int generation, HResult status, const QByteArray& bytes);
+    void Show(std::unique_ptr<TMovieDocument> loaded, const QString& url);
+    void Unload();
+    void RunActions(int timeline, int frame);
+    void ApplyMovieVars();
     bool EnsureFrame(const QSize& size, qreal pixelRatio);
-    QRectF Target(const QSizeF& size) const;
+    QRectF Area(const QSize& size) const { return QRectF(QPointF(0, 0), QSizeF(size)); }
+    QTransform ViewFor(const QRectF& area) const;
     int ButtonUnder(const QPoint& local) const;
+    void LookChanged(int oldHover, int oldPressed);
     void ReleaseSites();
     TScaleMode ScaleMode() const;
+    // The variable a name stands for: "name" on the movie, "/target:name" on a target; empty when the
+    // target is unknown.
+    QString VariableKey(const QString& name) const;
+    std::unique_ptr<TMovieTargets> Targets();
+    // The element of a target and the timeline it plays on; false for an unknown target.
+    bool Resolve(const QString& target, int* element, int* timeline = nullptr) const;
 
     std::uint32_t refCount = 0;
     IOleClientSite* clientSite = nullptr;
@@ -107,11 +133,14 @@ private:
     std::uint32_t nextCookie = 1;
 
     QHash<int, QVariant> properties;
-    QHash<QString, QString> variables;
     QString returnValue;
 
     std::unique_ptr<TMovieDocument> document;
-    TMovieLoad* pendingLoad = nullptr;
+    // The targets' changed properties and the variables; the frames come from the clock when drawing.
+    TMovieState state;
+    TMovieClock clock;
+    TViewTransform view;
+    TMovieFetch* pendingLoad = nullptr;
     QString loadingUrl;
     int loadGeneration = 0;
     int readyState = 4;
@@ -122,14 +151,11 @@ private:
     bool active = false;
     bool windowless = false;
 
-    bool playing = false;
-    QTimer frameTimer;
-    QElapsedTimer clock;
-
     QImage frame;
     bool frameDirty = true;
     int hoverButton = -1;
     int pressedButton = -1;
+    bool pressArmed = false; // the press may raise the command on release (a double click's may not)
 };
 
 } // namespace Mrv

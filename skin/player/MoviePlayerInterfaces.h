@@ -359,6 +359,21 @@ public:
     virtual HResult GetVariable(const QString& name, QString* value) = 0;
     virtual HResult CallFunction(const QString& request, QString* response) = 0;
     virtual HResult SetReturnValue(const QString& value) = 0;
+    // Timelines and targets: "/" is the movie, "/outer/inner" an element by the ids of its holders. An
+    // unknown target, label or property number answers ResultInvalidArg.
+    virtual HResult TGotoFrame(const QString& target, int frame) = 0;
+    virtual HResult TGotoLabel(const QString& target, const QString& label) = 0;
+    virtual HResult TCurrentFrame(const QString& target, int* frame) = 0;
+    virtual HResult TCurrentLabel(const QString& target, QString* label) = 0;
+    virtual HResult TPlay(const QString& target) = 0;
+    virtual HResult TStopPlay(const QString& target) = 0;
+    virtual HResult TCallFrame(const QString& target, int frame) = 0;
+    virtual HResult TCallLabel(const QString& target, const QString& label) = 0;
+    virtual HResult TSetProperty(const QString& target, int property, const QString& value) = 0;
+    virtual HResult TGetProperty(const QString& target, int property, QString* value) = 0;
+    virtual HResult TSetPropertyNum(const QString& target, int property, double value) = 0;
+    virtual HResult TGetPropertyNum(const QString& target, int property, double* value) = 0;
+    virtual HResult TGetPropertyAsNumber(const QString& target, int property, double* value) = 0;
 
 protected:
     ~IMoviePlayer() = default;
@@ -370,6 +385,8 @@ class IBindStatusCallback : public IUnknownBase
 public:
     virtual HResult OnStartBinding() = 0;
     virtual HResult OnDataAvailable(std::uint32_t flags, std::uint64_t totalSize, const QByteArray& data) = 0;
+    // How much of a slow (remote) binding has arrived; total is 0 while unknown.
+    virtual HResult OnProgress(std::uint64_t done, std::uint64_t total) = 0;
     virtual HResult OnStopBinding(HResult status) = 0;
 
 protected:

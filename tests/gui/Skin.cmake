@@ -7,3 +7,5 @@ target_compile_definitions(mirava_skin_control_test PRIVATE
   MIRAVA_PLAYER_LIBRARY="$<TARGET_FILE:mirava_movieplayer>"
   MIRAVA_SKIN_MOVIE="${PROJECT_SOURCE_DIR}/skin/skin.mrv")
 add_dependencies(mirava_skin_control_test mirava_movieplayer)
+target_compile_definitions(mirava_skin_control_test PRIVATE
+  MIRAVA_TEST_MOVIES="${PROJECT_SOURCE_DIR}/tests/skin/movies")

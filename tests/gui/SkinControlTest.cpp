@@ -137,10 +137,10 @@ TEST_F(SkinControl, PlayerFailuresReachTheCallerExceptInPropertiesAndLoading)
     auto control = Hosted(panel);
     EXPECT_NO_THROW(control->GotoFrame(0));
     try {
-        control->GotoFrame(5); // this player can only go back to the first frame
+        control->GotoFrame(-5);
         ADD_FAILURE() << "the failure was dropped";
     } catch (const TMoviePlayerError& error) {
-        EXPECT_EQ(error.Result(), ResultNotImpl);
+        EXPECT_EQ(error.Result(), ResultInvalidArg);
         EXPECT_FALSE(QString::fromUtf8(error.what()).isEmpty());
     }
     // Property writes and the load-movie operation drop the player's failures.
@@ -161,8 +161,12 @@ TEST_F(SkinControl, LoadingReportsProgressAndReadyStateAlsoFromAStream)
     ASSERT_GE(ready.count(), 1);
     EXPECT_EQ(ready.last().at(0).toInt(), 4);
 
-    // A missing file leaves the control empty and quiet.
+    // A missing file keeps the movie that was showing, quietly.
     control->LoadMovie(0, dir.filePath(QStringLiteral("missing.mrv")));
+    EXPECT_EQ(PixelAt(panel, 50, 40), qRgb(0, 255, 0) & 0xFFFFFF);
+    EXPECT_EQ(control->Movie(), moviePath);
+    // An empty URL empties it.
+    control->LoadMovie(0, QString());
     EXPECT_EQ(PixelAt(panel, 50, 40), Sky.rgb() & 0xFFFFFF);
 
     QBuffer stream;
@@ -335,4 +339,309 @@ TEST_F(SkinControl, ResourcesOfAMovieFromAStreamComeFromTheControlsHandlerOnce)
     EXPECT_EQ(asked, QStringList { QStringLiteral("pics/face.png") });
     EXPECT_EQ(consumer.data, QByteArray("picture"));
     EXPECT_EQ(consumer.stops, 1);
+}
+
+namespace {
+
+QString MoviePath(const char* name)
+{
+    return QStringLiteral(MIRAVA_TEST_MOVIES "/") + QLatin1String(name);
+}
+
+// A shown 200 x 100 panel with a control covering it that plays one of the test movies.
+std::unique_ptr<TTransparentMoviePlayerControl> Playing(TPanel& panel, const char* movie)
+{
+    panel.resize(200, 100);
+    auto control = std::make_unique<TTransparentMoviePlayerControl>(&panel);
+    control->setGeometry(0, 0, 200, 100);
+    control->LoadMovie(0, MoviePath(movie));
+    panel.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    return control;
+}
+
+QImage Drawn(QWidget& panel)
+{
+    return panel.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+TEST_F(SkinControl, AStoppedMovieStaysExactlyWhereItIsAlsoAcrossAHover)
+{
+    TPanel panel;
+    auto control = Playing(panel, "clock.mrv");
+    EXPECT_EQ(control->TotalFrames(), 40);
+    ASSERT_TRUE(control->IsPlaying());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return control->CurrentFrame() >= 3; }, 5000));
+    control->Stop();
+    EXPECT_FALSE(control->IsPlaying());
+    const int frame = control->CurrentFrame();
+    const QImage before = Drawn(panel);
+    QTest::qWait(300);
+    QTest::mouseMove(control.get(), QPoint(40, 70));
+    EXPECT_EQ(Drawn(panel).pixel(40, 70), qRgb(255, 255, 0)) << "the over look shows";
+    QTest::mouseMove(control.get(), QPoint(120, 60));
+    const QImage after = Drawn(panel);
+    EXPECT_EQ(control->CurrentFrame(), frame);
+    EXPECT_TRUE(before == after) << "the stopped movie moved";
+
+    // Play goes on from the same frame.
+    control->Play();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return control->CurrentFrame() != frame; }, 5000));
+    EXPECT_GT(control->CurrentFrame(), frame);
+}
+
+TEST_F(SkinControl, GoingToAFrameDrawsItAsPlayingThereDoes)
+{
+    TPanel panel;
+    auto control = Playing(panel, "clock.mrv");
+    control->Rewind();
+    const QImage first = Drawn(panel);
+    control->Play();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return control->CurrentFrame() >= 5; }, 5000));
+    control->Stop();
+    const int reached = control->CurrentFrame();
+    const QImage played = Drawn(panel);
+    EXPECT_FALSE(played == first) << "the movie did not move while playing";
+
+    control->GotoFrame(0);
+    EXPECT_TRUE(Drawn(panel) == first);
+    control->GotoFrame(reached);
+    EXPECT_EQ(control->CurrentFrame(), reached);
+    EXPECT_TRUE(Drawn(panel) == played) << "frame " << reached << " drawn differently after seeking";
+    // The FrameNum property seeks as well, and reads the frame shown.
+    control->SetFrameNum(0);
+    EXPECT_EQ(control->FrameNum(), 0);
+    EXPECT_TRUE(Drawn(panel) == first);
+    // Past the end shows the last frame; below 0 is refused.
+    control->GotoFrame(1000);
+    EXPECT_EQ(control->CurrentFrame(), 39);
+    EXPECT_THROW(control->GotoFrame(-1), TMoviePlayerError);
+    EXPECT_EQ(control->CurrentFrame(), 39);
+}
+
+TEST_F(SkinControl, BackForwardAndRewindStepAndStop)
+{
+    TPanel panel;
+    auto control = Playing(panel, "clock.mrv");
+    control->GotoFrame(10);
+    control->Forward();
+    EXPECT_EQ(control->CurrentFrame(), 11);
+    EXPECT_FALSE(control->IsPlaying());
+    control->Back();
+    control->Back();
+    EXPECT_EQ(control->CurrentFrame(), 9);
+    control->Play();
+    EXPECT_TRUE(control->IsPlaying());
+    control->Rewind();
+    EXPECT_EQ(control->CurrentFrame(), 0);
+    EXPECT_FALSE(control->IsPlaying());
+    control->Back();
+    EXPECT_EQ(control->CurrentFrame(), 0);
+    control->GotoFrame(39);
+    control->Forward();
+    EXPECT_EQ(control->CurrentFrame(), 39);
+    QTest::qWait(200);
+    EXPECT_EQ(control->CurrentFrame(), 39) << "stepping stopped the movie";
+}
+
+TEST_F(SkinControl, WithoutLoopTheMovieStopsOnItsLastFrame)
+{
+    TPanel panel;
+    auto control = Playing(panel, "clock.mrv");
+    control->SetLoop(false);
+    control->GotoFrame(36);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !control->IsPlaying(); }, 5000));
+    EXPECT_EQ(control->CurrentFrame(), 39);
+    control->SetLoop(true);
+    control->StopPlay();
+    EXPECT_FALSE(control->IsPlaying());
+    control->Play();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return control->CurrentFrame() < 39; }, 5000)); // a looping movie starts again
+}
+
+TEST_F(SkinControl, ADoubleClickOnAButtonRaisesItsCommandOnce)
+{
+    TPanel panel;
+    auto control = Playing(panel, "clock.mrv");
+    QSignalSpy commands(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand);
+    QSignalSpy clicks(control.get(), &TTransparentMoviePlayerControl::OnClick);
+    QSignalSpy doubleClicks(control.get(), &TTransparentMoviePlayerControl::OnDblClick);
+    // What the toolkit delivers for a double click: press, release, double click, release.
+    const QPointF at(40, 70);
+    for (QEvent::Type type : { QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+             QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease }) {
+        const bool down = type != QEvent::MouseButtonRelease;
+        QMouseEvent event(type, at, control->mapToGlobal(at), Qt::LeftButton,
+            down ? Qt::MouseButtons(Qt::LeftButton) : Qt::MouseButtons(), Qt::NoModifier);
+        QApplication::sendEvent(control.get(), &event);
+    }
+    EXPECT_EQ(commands.count(), 1);
+    EXPECT_EQ(doubleClicks.count(), 1);
+    EXPECT_EQ(clicks.count(), 2);
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(40, 70));
+    EXPECT_EQ(commands.count(), 2) << "a plain click after it still counts";
+}
+
+namespace {
+
+// Dark pixels of a part of the panel: where a text was drawn.
+int DarkPixels(const QImage& image, const QRect& area)
+{
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += qGray(image.pixel(x, y)) < 80;
+    return count;
+}
+
+} // namespace
+
+TEST_F(SkinControl, NestedTargetsHaveTimelinesAndLabelsOfTheirOwn)
+{
+    TPanel panel;
+    auto control = Playing(panel, "targets.mrv");
+    control->StopPlay();
+    EXPECT_EQ(control->TCurrentLabel(QStringLiteral("/")), QStringLiteral("start"));
+    control->TGotoLabel(QStringLiteral("/outer/inner"), QStringLiteral("shut"));
+    EXPECT_EQ(control->TCurrentFrame(QStringLiteral("/outer/inner")), 5);
+    EXPECT_EQ(control->TCurrentLabel(QStringLiteral("/outer/inner")), QStringLiteral("shut"));
+    EXPECT_EQ(control->CurrentFrame(), 0) << "the movie's own timeline did not move";
+    EXPECT_EQ(PixelAt(panel, 125, 25), 0xFFFFFF & qRgb(0, 255, 0));
+    control->TGotoFrame(QStringLiteral("/outer/inner"), 2);
+    EXPECT_EQ(control->TCurrentLabel(QStringLiteral("/outer/inner")), QStringLiteral("open"));
+    EXPECT_EQ(PixelAt(panel, 125, 25), 0xFFFFFF & qRgb(0, 0, 255));
+    control->TGotoLabel(QStringLiteral("/"), QStringLiteral("middle"));
+    EXPECT_EQ(control->CurrentFrame(), 20);
+    EXPECT_EQ(control->TGetPropertyNum(QStringLiteral("/outer/inner"), 10), 10) << "total frames";
+
+    // The nested timeline plays while the movie is stopped.
+    control->TPlay(QStringLiteral("/outer/inner"));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return control->TCurrentFrame(QStringLiteral("/outer/inner")) != 2; }, 5000));
+    EXPECT_EQ(control->CurrentFrame(), 20);
+    control->TStopPlay(QStringLiteral("/outer/inner"));
+
+    // Unknown targets, labels and properties are errors, never crashes.
+    for (const auto& call : std::vector<std::function<void()>> {
+             [&] { control->TGotoLabel(QStringLiteral("/outer"), QStringLiteral("shut")); },
+             [&] { control->TGotoLabel(QStringLiteral("/outer/inner"), QStringLiteral("nowhere")); },
+             [&] { control->TGotoFrame(QStringLiteral("/inner"), 1); },
+             [&] { control->TCurrentFrame(QStringLiteral("nothing")); },
+             [&] { control->TSetProperty(QStringLiteral("/box"), 99, QStringLiteral("1")); },
+             [&] { control->TSetProperty(QStringLiteral("/box"), 11, QStringLiteral("other")); },
+             [&] { control->TGetPropertyNum(QStringLiteral("/missing"), 1); },
+             [&] { control->TCallLabel(QStringLiteral("/"), QStringLiteral("nowhere")); },
+             [&] { control->SetVariable(QStringLiteral("/missing:score"), QStringLiteral("1")); } }) {
+        try {
+            call();
+            ADD_FAILURE() << "no error";
+        } catch (const TMoviePlayerError& error) {
+            EXPECT_EQ(error.Result(), ResultInvalidArg);
+        }
+    }
+}
+
+TEST_F(SkinControl, TargetPropertiesChangeTheDrawing)
+{
+    TPanel panel;
+    auto control = Playing(panel, "targets.mrv");
+    EXPECT_EQ(PixelAt(panel, 25, 25), 0xFFFFFF & qRgb(255, 0, 0));
+    EXPECT_EQ(control->TGetProperty(QStringLiteral("/box"), 11), QStringLiteral("box"));
+    EXPECT_EQ(control->TGetProperty(QStringLiteral("/outer/inner"), 12), QStringLiteral("/outer/inner"));
+    EXPECT_EQ(control->TGetPropertyNum(QStringLiteral("/box"), 7), 50);
+    control->TSetProperty(QStringLiteral("/box"), 5, QStringLiteral("0"));
+    EXPECT_EQ(PixelAt(panel, 25, 25), Sky.rgb() & 0xFFFFFF) << "opacity 0";
+    control->TSetPropertyNum(QStringLiteral("/box"), 5, 100);
+    control->TSetPropertyNum(QStringLiteral("/box"), 6, 0);
+    EXPECT_EQ(PixelAt(panel, 25, 25), Sky.rgb() & 0xFFFFFF) << "hidden";
+    EXPECT_EQ(control->TGetPropertyAsNumber(QStringLiteral("/box"), 6), 0);
+    control->TSetPropertyNum(QStringLiteral("/box"), 6, 1);
+    control->TSetPropertyNum(QStringLiteral("/box"), 0, 60); // moved right
+    EXPECT_EQ(PixelAt(panel, 25, 25), Sky.rgb() & 0xFFFFFF);
+    EXPECT_EQ(PixelAt(panel, 85, 25), 0xFFFFFF & qRgb(255, 0, 0));
+    EXPECT_EQ(control->TGetProperty(QStringLiteral("/box"), 0), QStringLiteral("60"));
+    // A hidden button raises nothing.
+    QSignalSpy commands(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand);
+    control->TSetPropertyNum(QStringLiteral("/corner"), 6, 0);
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(170, 75));
+    EXPECT_EQ(commands.count(), 0);
+}
+
+TEST_F(SkinControl, VariablesReachTheMovieAndItsFunctionsAnswer)
+{
+    TPanel panel;
+    auto control = std::make_unique<TTransparentMoviePlayerControl>(&panel);
+    control->SetMovieVars(QStringLiteral("greeting=Hello%20there&other=1"));
+    control->setGeometry(0, 0, 200, 100);
+    control->LoadMovie(0, MoviePath("targets.mrv"));
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    control->StopPlay();
+    const QRect textArea(0, 70, 140, 25);
+    EXPECT_EQ(control->GetVariable(QStringLiteral("greeting")), QStringLiteral("Hello there"));
+    EXPECT_GT(DarkPixels(Drawn(panel), textArea), 30) << "the variable's text is drawn";
+    control->SetVariable(QStringLiteral("/:greeting"), QString());
+    EXPECT_EQ(DarkPixels(Drawn(panel), textArea), 0);
+    control->SetVariable(QStringLiteral("/outer/inner:mood"), QStringLiteral("calm"));
+    EXPECT_EQ(control->GetVariable(QStringLiteral("/outer/inner:mood")), QStringLiteral("calm"));
+    EXPECT_TRUE(control->GetVariable(QStringLiteral("mood")).isEmpty()) << "a target's variable is its own";
+
+    // Calling a frame runs its actions without going there.
+    QSignalSpy commands(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand);
+    control->TCallFrame(QStringLiteral("/"), 10);
+    ASSERT_EQ(commands.count(), 1);
+    EXPECT_EQ(commands.at(0).at(0).toString(), QStringLiteral("reached"));
+    EXPECT_EQ(commands.at(0).at(1).toString(), QStringLiteral("ten"));
+    EXPECT_EQ(control->GetVariable(QStringLiteral("score")), QStringLiteral("10"));
+    EXPECT_EQ(control->CurrentFrame(), 0);
+
+    control->SetVariable(QStringLiteral("score"), QStringLiteral("3"));
+    QSignalSpy external(control.get(), &TTransparentMoviePlayerControl::OnExternalCall);
+    EXPECT_EQ(control->CallFunction(
+                  QStringLiteral(R"(<invoke name="getScore" returntype="xml"><arguments/></invoke>)")),
+        QStringLiteral("score=10"));
+    EXPECT_EQ(commands.count(), 2);
+    EXPECT_EQ(external.count(), 0);
+    QObject::connect(control.get(), &TTransparentMoviePlayerControl::OnExternalCall,
+        [&control](const QString&) { control->SetReturnValue(QStringLiteral("host")); });
+    EXPECT_EQ(control->CallFunction(QStringLiteral("<invoke name=\"elsewhere\"/>")), QStringLiteral("host"));
+    EXPECT_EQ(external.count(), 1);
+}
+
+TEST_F(SkinControl, ZoomAndPanMoveDrawingAndHitTestingTogether)
+{
+    TPanel panel;
+    auto control = Playing(panel, "targets.mrv");
+    control->StopPlay();
+    QSignalSpy commands(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand);
+    EXPECT_EQ(PixelAt(panel, 140, 50), Sky.rgb() & 0xFFFFFF);
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(140, 50));
+    EXPECT_EQ(commands.count(), 0);
+    EXPECT_EQ(panel.presses, 1) << "nothing of the movie there";
+
+    // The lower right quarter fills the panel: the button lies at (100, 20) to (180, 80).
+    control->SetZoomRect(100, 50, 200, 100);
+    EXPECT_EQ(PixelAt(panel, 140, 50), 0xFFFFFF & qRgb(255, 255, 0));
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(140, 50));
+    EXPECT_EQ(commands.count(), 1);
+    EXPECT_EQ(panel.presses, 1);
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(190, 90));
+    EXPECT_EQ(commands.count(), 1) << "outside the zoomed button";
+
+    control->Zoom(0);
+    EXPECT_EQ(PixelAt(panel, 140, 50), Sky.rgb() & 0xFFFFFF);
+    EXPECT_EQ(PixelAt(panel, 170, 75), 0xFFFFFF & qRgb(255, 255, 0));
+
+    // Half the size about the centre: (50, 25) to (150, 75) fills the panel; then half a view to the left.
+    control->Zoom(50);
+    EXPECT_NE(PixelAt(panel, 150, 10), Sky.rgb() & 0xFFFFFF) << "the nested rectangle from (100, 25)";
+    EXPECT_EQ(PixelAt(panel, 10, 10), Sky.rgb() & 0xFFFFFF);
+    control->Pan(-50, 0, 1);
+    EXPECT_EQ(PixelAt(panel, 10, 10), 0xFFFFFF & qRgb(255, 0, 0)) << "the box from (0, 25)";
+    EXPECT_EQ(PixelAt(panel, 150, 10), Sky.rgb() & 0xFFFFFF);
+    EXPECT_THROW(control->Pan(1, 1, 7), TMoviePlayerError);
+    EXPECT_THROW(control->Zoom(-1), TMoviePlayerError);
 }

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QXmlStreamAttributes>
 #include <gtest/gtest.h>
 
 using namespace Mrv;
@@ -215,4 +216,65 @@ TEST(MovieDocument, TheSkinHasTheFiveCommandButtonsAndDrawsTheSameWithKeptRuns)
         EXPECT_EQ(qAlpha(kept.pixel(button.bounds.center().toPoint())), 255) << button.id.toStdString();
     EXPECT_EQ(qAlpha(kept.pixel(5, 188)), 0);
     EXPECT_EQ(qAlpha(kept.pixel(463, 120)), 0);
+}
+
+namespace {
+
+std::optional<QString> ValueAt(const char* element, const QXmlStreamAttributes& attributes, double ms)
+{
+    const std::optional<TMovieAnimation> animation
+        = TMovieAnimation::Read(QString::fromLatin1(element), attributes);
+    EXPECT_TRUE(animation.has_value());
+    return animation ? animation->ValueAt(ms) : std::nullopt;
+}
+
+QXmlStreamAttributes Attributes(std::initializer_list<std::pair<const char*, const char*>> pairs)
+{
+    QXmlStreamAttributes attributes;
+    for (const auto& [name, value] : pairs)
+        attributes.append(QLatin1String(name), QLatin1String(value));
+    return attributes;
+}
+
+} // namespace
+
+TEST(MovieAnimation, ValuesFollowTheTimelineWithBeginRepeatAndFreeze)
+{
+    const auto slide = Attributes({ { "type", "translate" }, { "from", "0 0" }, { "to", "100 10" },
+        { "dur", "2s" }, { "begin", "1s" } });
+    EXPECT_FALSE(ValueAt("animateTransform", slide, 500)) << "not begun";
+    EXPECT_EQ(ValueAt("animateTransform", slide, 2000), QStringLiteral("translate(50 5)"));
+    EXPECT_FALSE(ValueAt("animateTransform", slide, 3500)) << "ended without freeze";
+
+    auto frozen = slide;
+    frozen.append(QLatin1String("fill"), QLatin1String("freeze"));
+    EXPECT_EQ(ValueAt("animateTransform", frozen, 9000), QStringLiteral("translate(100 10)"));
+
+    const auto colours = Attributes({ { "attributeName", "fill" }, { "values", "#000000;#FF0000;#000000" },
+        { "dur", "2s" }, { "repeatCount", "indefinite" } });
+    EXPECT_EQ(ValueAt("animateColor", colours, 1000), QStringLiteral("#ff0000"));
+    EXPECT_EQ(ValueAt("animateColor", colours, 5000), QStringLiteral("#ff0000")) << "third run";
+    const auto twice = Attributes({ { "attributeName", "opacity" }, { "from", "0" }, { "to", "1" },
+        { "dur", "1s" }, { "repeatCount", "2" }, { "fill", "freeze" } });
+    EXPECT_EQ(ValueAt("animate", twice, 1250), QStringLiteral("0.25"));
+    EXPECT_EQ(ValueAt("animate", twice, 5000), QStringLiteral("1"));
+
+    EXPECT_FALSE(TMovieAnimation::Read(u"animate", Attributes({ { "attributeName", "x" }, { "to", "5" } })))
+        << "no duration";
+    EXPECT_EQ(ParseClockValue(u"00:01:02.5"), 62500.0);
+    EXPECT_EQ(ParseClockValue(u"150ms"), 150.0);
+    EXPECT_FALSE(ParseClockValue(u"soon"));
+}
+
+TEST(MovieDocument, TheMovieLengthIsItsLongestAnimationOrWhatItSays)
+{
+    auto doc
+        = TMovieDocument::Parse(QByteArray(R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10">
+      <rect width="5" height="5"><animate attributeName="x" from="0" to="5" dur="2s" begin="0.5s"/></rect></svg>)"));
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->TotalFrames(), 50); // 2.5 s at 20 frames a second
+    EXPECT_EQ(TMovieDocument::Parse(TestMovie)->TotalFrames(), 1);
+    doc = TMovieDocument::Parse(SkinBytes());
+    ASSERT_TRUE(doc);
+    EXPECT_EQ(doc->TotalFrames(), 2520);
 }

@@ -33,6 +33,11 @@ public:
         data += chunk;
         return Mrv::ResultOk;
     }
+    Mrv::HResult OnProgress(std::uint64_t done, std::uint64_t total) override
+    {
+        progress.emplace_back(done, total);
+        return Mrv::ResultOk;
+    }
     Mrv::HResult OnStopBinding(Mrv::HResult status) override
     {
         ++stops;
@@ -46,6 +51,7 @@ public:
     Mrv::HResult stopStatus = -1;
     QByteArray data;
     std::vector<std::uint64_t> sizes;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> progress;
 };
 
 class TFakeControl final : public Mrv::IMoviePlayerControlBase
