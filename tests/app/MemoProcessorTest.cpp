@@ -9,8 +9,11 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 QByteArray Lines(const QStringList& lines)
@@ -434,4 +437,32 @@ TEST_F(MemoWithFiles, ALockFileThatIsNoRegularFileIsReportedWithoutWaiting)
         memo.Memorise("Anna", "/a.bmp", TMemoProcessor::BuildInputPattern(StripedPerson(0))), TAppError);
     EXPECT_EQ(memo.UsedSlotCount(), 0);
     EXPECT_EQ(ReadBytes(Here("listname.ini")), QByteArray("<absent>"));
+}
+
+TEST_F(MemoWithFiles, TheLockOfAProgramThatWasKilledIsFreeAgain)
+{
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        TMemoProcessor holder;
+        const char answer = holder.LockSlotFolder().isEmpty() ? '1' : '0';
+        (void)!::write(ready[1], &answer, 1);
+        for (;;)
+            ::pause();
+    }
+    ::close(ready[1]);
+    char answer = 0;
+    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+    ::close(ready[0]);
+    EXPECT_EQ(answer, '1');
+    TMemoProcessor memo;
+    EXPECT_TRUE(memo.LockSlotFolder().startsWith("Another Mirava keeps its memories in")); // another process
+
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(memo.LockSlotFolder(), QString());
+    EXPECT_TRUE(memo.HoldsSlotFolder());
 }

@@ -2,6 +2,7 @@
 
 #include "app/MainForm.h"
 #include "app/Messages.h"
+#include "support/FileBytes.h"
 #include "support/StripedPerson.h"
 
 #include <QDialog>
@@ -61,21 +62,6 @@ protected:
     {
         form->PicturList->SetSelectedIndex(index);
         form->PicturList->SelectionChanged();
-    }
-
-    static QByteArray ReadBytes(const QString& path)
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return "<absent>";
-        return file.readAll();
-    }
-
-    static void WriteBytes(const QString& path, const QByteArray& bytes)
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
     }
 
     static QImage Person(int person) { return StripedPerson(person); }
