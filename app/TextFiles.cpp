@@ -28,6 +28,11 @@ int TFileWriteSystem::SetMode(int fd, mode_t mode)
     return ::fchmod(fd, mode);
 }
 
+int TFileWriteSystem::SetOwner(int fd, uid_t owner, gid_t group)
+{
+    return ::fchown(fd, owner, group);
+}
+
 int TFileWriteSystem::Sync(int fd)
 {
     return ::fsync(fd);
@@ -96,7 +101,15 @@ struct TPendingFile
 
 // The file the caller's path stands for: links are followed to their target, so that a configuration file
 // kept elsewhere through a link stays there. Only a regular file (or none yet) may be replaced.
-QString TargetOf(const QString& path, mode_t* mode, bool* exists)
+struct TOldFile
+{
+    bool exists = false;
+    mode_t mode = 0666; // less the umask for a new file
+    uid_t owner = 0;
+    gid_t group = 0;
+};
+
+QString TargetOf(const QString& path, TOldFile* old)
 {
     QString target = path;
     for (int depth = 0;; ++depth) {
@@ -113,14 +126,14 @@ QString TargetOf(const QString& path, mode_t* mode, bool* exists)
     if (::stat(QFile::encodeName(target).constData(), &status) != 0) {
         if (errno != ENOENT)
             FailWithErrno(path, errno);
-        *exists = false;
-        *mode = 0666; // less the umask
         return target;
     }
     if (!S_ISREG(status.st_mode))
         Fail(path, QStringLiteral("Not a regular file"));
-    *exists = true;
-    *mode = status.st_mode & 07777;
+    old->exists = true;
+    old->mode = status.st_mode & 07777;
+    old->owner = status.st_uid;
+    old->group = status.st_gid;
     return target;
 }
 
@@ -145,15 +158,14 @@ TPendingFile WriteTemporary(TFileWriteSystem* system, const QString& path, std::
 {
     TPendingFile file;
     file.shownPath = path;
-    mode_t mode = 0;
-    bool exists = false;
-    const QString target = TargetOf(path, &mode, &exists);
+    TOldFile old;
+    const QString target = TargetOf(path, &old);
     file.finalPath = QFile::encodeName(target);
     file.folder = QFile::encodeName(QFileInfo(target).absolutePath());
     int fd = -1;
     for (int attempt = 0; attempt < NameTries && fd < 0; ++attempt) {
         file.temporaryPath = TemporaryPathFor(file.finalPath);
-        fd = system->CreateExclusive(file.temporaryPath.constData(), mode);
+        fd = system->CreateExclusive(file.temporaryPath.constData(), old.mode);
         if (fd < 0 && errno != EEXIST)
             FailWithErrno(path, errno);
     }
@@ -164,9 +176,16 @@ TPendingFile WriteTemporary(TFileWriteSystem* system, const QString& path, std::
         Discard(system, file);
         FailWithErrno(path, error);
     };
-    // The umask must not narrow the permissions the old file had.
-    if (exists && system->SetMode(fd, mode) != 0)
-        failOpen(errno);
+    if (old.exists) {
+        // A file of another user (the program run as root in a user's folder) stays theirs; only the
+        // super-user may give a file away, so anyone else keeps the file as their own.
+        if (old.owner != ::geteuid() || old.group != ::getegid())
+            system->SetOwner(fd, old.owner, old.group);
+        // The umask must not narrow the permissions the old file had; set after the owner, which clears
+        // the set-id bits.
+        if (system->SetMode(fd, old.mode) != 0)
+            failOpen(errno);
+    }
     for (const TFilePiece& piece : pieces) {
         const char* data = static_cast<const char*>(piece.Data);
         size_t left = piece.Size;

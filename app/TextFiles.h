@@ -21,6 +21,7 @@ public:
     virtual int CreateExclusive(const char* path, mode_t mode);
     virtual ssize_t Write(int fd, const void* data, size_t size);
     virtual int SetMode(int fd, mode_t mode); // fchmod
+    virtual int SetOwner(int fd, uid_t owner, gid_t group); // fchown
     virtual int Sync(int fd); // fsync
     virtual int Close(int fd);
     virtual int Rename(const char* from, const char* to);
@@ -58,8 +59,8 @@ struct TFileWrite
 // Writes the whole file into a new temporary file beside its final place ("<name>.tmp-XXXXXX"), checks that
 // every byte reached it, flushes it to the disk, and renames it over the old file; then flushes the folder.
 // A link is followed and its target replaced. The new file takes the old one's permissions (0666 less the
-// umask for a new file). Throws TAppError "Cannot create file "<path>". <reason>" on failure; the old file
-// then stays as it was and the temporary file is removed.
+// umask for a new file) and, where the system lets it, its owner and group. Throws TAppError "Cannot create
+// file "<path>". <reason>" on failure; the old file then stays as it was and the temporary file is removed.
 void WriteFileAtomically(const QString& path, const QByteArray& content);
 // The same for content made of several pieces written in turn, never joined into one buffer (a header and a
 // large mapped store, say).

@@ -301,6 +301,16 @@ TEST_F(AtomicWrite, PermissionsAndLinksAreKept)
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
 
+    // The super-user writing a user's file leaves it the user's.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+        WriteFileAtomically(path, "newer");
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &status), 0);
+        EXPECT_EQ(status.st_uid, 65534u);
+        EXPECT_EQ(status.st_gid, 65534u);
+        EXPECT_EQ(status.st_mode & 07777, 0640u);
+    }
+
     const mode_t mask = ::umask(022);
     WriteFileAtomically(Here("fresh.ini"), "x");
     ::umask(mask);
