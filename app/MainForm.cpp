@@ -340,6 +340,8 @@ void TMainForm::FormCreate()
     PicturList->setObjectName(QStringLiteral("PicturList"));
     PicturList->setGeometry(50, 50, 500, 500);
     PicturList->SetShowHint(true);
+    // A picture whose data turns out damaged while its thumbnail is made counts as not shown too.
+    connect(PicturList, &TPicturList::ThumbnailFailed, this, &TMainForm::ReportSkippedEntries);
     auto* panel2Layout = new QVBoxLayout(Panel2);
     panel2Layout->setContentsMargins(0, 0, 0, 0);
     panel2Layout->addWidget(PicturList);
@@ -489,11 +491,21 @@ void TMainForm::ShellTreeView1Change()
     }
     if (PicturList->Count() >= 1)
         PicturList->Arrange();
+    skippedEntries = skipped;
+    ReportSkippedEntries();
+}
+
+void TMainForm::ReportSkippedEntries()
+{
+    const int skipped = skippedEntries + PicturList->BrokenCount();
     if (skipped > 0) {
-        skipMessage = skipped == 1
+        const QString message = skipped == 1
             ? QStringLiteral("1 entry could not be shown and was skipped")
             : QStringLiteral("%1 entries could not be shown and were skipped").arg(skipped);
-        SetStatus(skipMessage);
+        // A later count replaces the earlier note, but not a command's message that came in between.
+        if (skippedEntries == skipped || StatusText() == skipMessage || StatusText().isEmpty())
+            SetStatus(message);
+        skipMessage = message;
     } else if (!skipMessage.isEmpty() && StatusText() == skipMessage) {
         SetStatus(QString());
     }

@@ -151,9 +151,13 @@ private:
     void MemoriseCommand();
 
     void SetStatus(const QString& text, bool repaintNow = false);
+    // Shows how many entries of the listed folder could not be shown, or takes an earlier such note away.
+    void ReportSkippedEntries();
 
     QString shownPicture; // the file of the picture in Image1
     QString skipMessage; // the status text of the last listing that skipped entries
+    int skippedEntries
+        = 0; // entries of the listed folder left off the list (thumbnails that failed later come on top)
     QTimer followTimer; // brings the tree's current folder back into view after its rows moved
     bool followCurrentFolder = false;
     bool shown = false;

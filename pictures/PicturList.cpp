@@ -1,6 +1,7 @@
 #include "pictures/PicturList.h"
 
 #include "pictures/PictureDecoder.h"
+#include "pictures/ThumbnailLoader.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -8,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QTextDocument>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 #include <algorithm>
@@ -41,6 +43,8 @@ TBild::TBild(QWidget* owner)
     NameLabel = new QLabel(owner);
     NameLabel->hide();
     NameLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    // File names are shown as they are, never as markup.
+    NameLabel->setTextFormat(Qt::PlainText);
     NameLabel->setAttribute(Qt::WA_NoMousePropagation);
     PlaceLabel();
 
@@ -140,20 +144,33 @@ void TBild::PlaceLabel()
 void TBild::SetHint(const QString& text)
 {
     Hint = text;
-    Picture->setToolTip(ShowHint ? Hint : QString());
+    UpdateToolTip();
 }
 
 void TBild::SetShowHint(bool value)
 {
     ShowHint = value;
-    Picture->setToolTip(ShowHint ? Hint : QString());
+    UpdateToolTip();
+}
+
+void TBild::UpdateToolTip()
+{
+    // The reason a picture cannot be shown stays in its tooltip whatever else changes.
+    QString tip = ShowHint ? Hint : QString();
+    if (broken)
+        tip = tip.isEmpty() ? brokenReason : tip + QLatin1Char('\n') + brokenReason;
+    // A tooltip that looks like markup would be drawn as rich text; it is escaped so that the file's
+    // path shows as it is.
+    if (Qt::mightBeRichText(tip))
+        tip = QStringLiteral("<p style='white-space:pre'>%1</p>").arg(tip.toHtmlEscaped());
+    Picture->setToolTip(tip);
 }
 
 void TBild::LoadPicture(const QString& path)
 {
     Shadow->lower();
     const int side = std::max(Picture->height(), Picture->width());
-    // Only the header is read here; the pixels follow with DecodeThumbnail.
+    // Only the header is read here; the pixels follow on a worker thread.
     const QSize size = ReadPictureSize(path);
     fileName = path;
     const double w = size.width(), h = size.height();
@@ -167,31 +184,30 @@ void TBild::LoadPicture(const QString& path)
     pictureSize = size;
     Picture->Clear();
     broken = false;
+    brokenReason.clear();
     thumbnailPending = true;
+    UpdateToolTip();
 }
 
-bool TBild::DecodeThumbnail()
+void TBild::SetThumbnail(const QImage& thumbnail)
 {
-    if (!thumbnailPending)
-        return !broken;
+    Picture->SetPicture(thumbnail);
     thumbnailPending = false;
-    try {
-        Picture->SetPicture(LoadThumbnail(fileName, Picture->size()));
-        broken = false;
-        return true;
-    } catch (const TPictureError& error) {
-        ShowBroken(QString::fromUtf8(error.what()));
-    } catch (const std::bad_alloc&) {
-        ShowBroken(QStringLiteral("not enough memory"));
-    } catch (const std::exception& error) {
-        ShowBroken(QString::fromUtf8(error.what()));
-    }
-    return false;
+}
+
+void TBild::DropThumbnail()
+{
+    if (broken || thumbnailPending)
+        return;
+    Picture->Clear();
+    thumbnailPending = true;
 }
 
 void TBild::ShowBroken(const QString& reason)
 {
     broken = true;
+    brokenReason = reason;
+    thumbnailPending = false;
     QImage mark(Picture->size().expandedTo(QSize(1, 1)), QImage::Format_RGB888);
     mark.fill(QColor(235, 235, 235));
     QPainter painter(&mark);
@@ -205,7 +221,7 @@ void TBild::ShowBroken(const QString& reason)
     painter.drawLine(cross.topRight(), cross.bottomLeft());
     painter.end();
     Picture->SetPicture(mark);
-    Picture->setToolTip((ShowHint ? Hint + QLatin1Char('\n') : QString()) + reason);
+    UpdateToolTip();
 }
 
 bool TBild::IsAtRest() const
@@ -333,17 +349,21 @@ TPicturList::TPicturList(QWidget* parent)
     setAutoFillBackground(true);
     setMouseTracking(true);
 
-    thumbnailTimer.setInterval(0);
-    connect(&thumbnailTimer, &QTimer::timeout, this, [this] {
-        if (!DecodeNextThumbnail())
-            thumbnailTimer.stop();
-    });
+    loader = new TThumbnailLoader(this);
+    connect(loader, &TThumbnailLoader::Finished, this, &TPicturList::ThumbnailFinished);
+    // Items added one after another are scheduled once, when the event loop comes back.
+    scheduleTimer.setSingleShot(true);
+    scheduleTimer.setInterval(0);
+    connect(&scheduleTimer, &QTimer::timeout, this, &TPicturList::ScheduleThumbnails);
     PlaceScrollPanel();
 }
 
 TPicturList::~TPicturList()
 {
     Clear();
+    // The workers finish their current pictures; their results go nowhere.
+    delete loader;
+    loader = nullptr;
 }
 
 TBild* TPicturList::Add(const QString& path)
@@ -373,7 +393,8 @@ TBild* TPicturList::Add(const QString& path)
     }
     items.append(item);
     ScrollPanel->raise();
-    ScheduleThumbnails();
+    if (!scheduleTimer.isActive())
+        scheduleTimer.start();
     return item;
 }
 
@@ -386,7 +407,14 @@ TBild* TPicturList::Items(int index) const
 
 void TPicturList::Clear()
 {
-    thumbnailTimer.stop();
+    // The work queued for this folder is dropped, and what is running now is ignored when it ends.
+    ++generation;
+    queue.clear();
+    queueHead = 0;
+    scheduleTimer.stop();
+    brokenCount = 0;
+    layoutColumns = 0;
+    cache.reset();
     for (TBild* item : std::as_const(items)) {
         try {
             delete item;
@@ -431,6 +459,8 @@ void TPicturList::Arrange()
     }
     arranging = false;
     lastScrollPos = 0;
+    layoutColumns = cols;
+    layoutRowPitch = rowPitch;
     const int columnPitch = (listWidth - 5 - margin) / cols;
     int index = 0;
     for (int row = 0; row < rows && index < count; ++row) {
@@ -503,46 +533,134 @@ void TPicturList::wheelEvent(QWheelEvent* event)
         QFrame::wheelEvent(event);
 }
 
-bool TPicturList::IsOnScreen(const TBild* item) const
+std::pair<int, int> TPicturList::VisibleRange() const
 {
-    return item->Picture->geometry().intersects(rect());
+    const int count = Count();
+    if (count == 0)
+        return { 0, -1 };
+    if (layoutColumns <= 0 || layoutRowPitch <= 0)
+        return { 0, 0 }; // not laid out yet: every item lies in the top-left corner
+    // Row r has its cell top at r * pitch + 10 - LastScrollPos and reaches down a whole pitch.
+    const qint64 top = qint64(lastScrollPos) - 10;
+    const qint64 firstRow = std::max<qint64>(0, top / layoutRowPitch);
+    const qint64 lastRow = std::max<qint64>(firstRow, (top + height()) / layoutRowPitch);
+    const qint64 first = std::min<qint64>(count - 1, firstRow * layoutColumns);
+    const qint64 last = std::min<qint64>(count - 1, (lastRow + 1) * layoutColumns - 1);
+    return { int(first), int(last) };
 }
 
-int TPicturList::PendingThumbnails() const
+std::pair<int, int> TPicturList::KeptRange() const
 {
-    return int(std::count_if(
-        items.begin(), items.end(), [](const TBild* item) { return item->ThumbnailPending(); }));
-}
-
-bool TPicturList::DecodeNextThumbnail()
-{
-    TBild* next = nullptr;
-    for (TBild* item : std::as_const(items)) {
-        if (!item->ThumbnailPending())
-            continue;
-        if (IsOnScreen(item)) {
-            next = item;
-            break;
-        }
-        if (!next)
-            next = item;
-    }
-    if (!next)
-        return false;
-    next->DecodeThumbnail();
-    return true;
-}
-
-void TPicturList::FinishThumbnails()
-{
-    while (DecodeNextThumbnail()) { }
-    thumbnailTimer.stop();
+    const auto [first, last] = VisibleRange();
+    if (last < first)
+        return { 0, -1 };
+    // As many before the view as after it, shifted to stay inside the list.
+    const int spare = std::max(0, KeptThumbnails - (last - first + 1));
+    int keptFirst = std::max(0, first - spare / 2);
+    const int keptLast = std::min(Count() - 1, keptFirst + (last - first) + spare);
+    keptFirst = std::max(0, std::min(keptFirst, keptLast - KeptThumbnails + 1));
+    return { keptFirst, keptLast };
 }
 
 void TPicturList::ScheduleThumbnails()
 {
-    if (!thumbnailTimer.isActive() && std::any_of(items.begin(), items.end(), [](const TBild* item) {
-            return item->ThumbnailPending();
-        }))
-        thumbnailTimer.start();
+    scheduleTimer.stop();
+    queue.clear();
+    queueHead = 0;
+    const int count = Count();
+    if (count == 0)
+        return;
+    const auto [first, last] = VisibleRange();
+    const auto [keptFirst, keptLast] = KeptRange();
+    // Far off screen, thumbnails are let go; they come back from the cache when they are near again.
+    for (int i = 0; i < keptFirst; ++i)
+        items[i]->DropThumbnail();
+    for (int i = keptLast + 1; i < count; ++i)
+        items[i]->DropThumbnail();
+    // On screen first, then outward from the view: one below, one above, and so on.
+    for (int i = first; i <= last; ++i)
+        queue.append(i);
+    for (int below = last + 1, above = first - 1; below <= keptLast || above >= keptFirst; ++below, --above) {
+        if (below <= keptLast)
+            queue.append(below);
+        if (above >= keptFirst)
+            queue.append(above);
+    }
+    FeedLoader();
+}
+
+void TPicturList::FeedLoader()
+{
+    if (!cache && cacheEnabled)
+        cache = std::make_shared<const TThumbnailCache>();
+    // One job more than there are workers keeps them busy while a result is being delivered.
+    while (loader->Running() < loader->Capacity() + 1 && queueHead < queue.size()) {
+        const int index = queue[queueHead++];
+        if (index >= Count())
+            continue;
+        TBild* item = items[index];
+        if (!item->ThumbnailPending() || item->thumbnailRunning)
+            continue;
+        item->thumbnailRunning = true;
+        TThumbnailJob job;
+        job.Generation = generation;
+        job.Index = index;
+        job.Path = item->FileName();
+        job.Box = item->Picture->size();
+        loader->Start(job, cacheEnabled ? cache : nullptr);
+    }
+}
+
+void TPicturList::ThumbnailFinished(const TThumbnailResult& result)
+{
+    if (result.Generation == generation && result.Index >= 0 && result.Index < Count()) {
+        TBild* item = items[result.Index];
+        item->thumbnailRunning = false;
+        const auto [keptFirst, keptLast] = KeptRange();
+        if (!result.Error.isEmpty()) {
+            item->ShowBroken(result.Error);
+            ++brokenCount;
+            emit ThumbnailFailed(result.Index, result.Error);
+        } else if (item->ThumbnailPending() && result.Index >= keptFirst && result.Index <= keptLast) {
+            item->SetThumbnail(result.Image);
+        }
+    }
+    FeedLoader();
+}
+
+int TPicturList::PendingThumbnails() const
+{
+    const auto [keptFirst, keptLast] = KeptRange();
+    int pending = 0;
+    for (int i = keptFirst; i <= keptLast; ++i)
+        pending += items[i]->ThumbnailPending() ? 1 : 0;
+    return pending;
+}
+
+QList<int> TPicturList::ThumbnailOrder() const
+{
+    QList<int> order;
+    for (qsizetype i = queueHead; i < queue.size(); ++i) {
+        const int index = queue[i];
+        if (index < Count() && items[index]->ThumbnailPending() && !items[index]->thumbnailRunning)
+            order.append(index);
+    }
+    return order;
+}
+
+void TPicturList::FinishThumbnails()
+{
+    if (scheduleTimer.isActive())
+        ScheduleThumbnails();
+    while (PendingThumbnails() > 0 || loader->Running() > 0) {
+        const int before = loader->Running();
+        loader->WaitForDone();
+        QCoreApplication::sendPostedEvents(loader);
+        if (before == 0 && loader->Running() == 0) {
+            // Nothing was running: wanted thumbnails left out of the queue (the queue is rebuilt).
+            ScheduleThumbnails();
+            if (loader->Running() == 0)
+                break;
+        }
+    }
 }

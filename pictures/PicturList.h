@@ -1,15 +1,19 @@
 #pragma once
 
 #include "pictures/Image.h"
+#include "pictures/ThumbnailCache.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QList>
 #include <QScrollBar>
 #include <QTimer>
+#include <memory>
 #include <stdexcept>
 
 class TPicturList;
+class TThumbnailLoader;
+struct TThumbnailResult;
 
 // The picture control of a list item: the image control with nothing added.
 class TMyImage : public TImage
@@ -52,14 +56,20 @@ public:
     void SetHint(const QString& text);
     void SetShowHint(bool value);
 
-    // Sizes the controls for the picture in `path` from its header and queues its thumbnail;
-    // throws TPictureError when the header cannot be read (the item is left as it was).
+    // Sizes the controls for the picture in `path` from its header and marks its thumbnail as wanted
+    // (the list has it made on a worker thread); throws TPictureError when the header cannot be read
+    // (the item is left as it was).
     void LoadPicture(const QString& path);
-    // Decodes the queued thumbnail now. When that fails the picture shows a broken-picture mark and
-    // the tooltip names the reason; returns false then.
-    bool DecodeThumbnail();
+    // Puts a finished thumbnail in place.
+    void SetThumbnail(const QImage& thumbnail);
+    // Shows a broken-picture mark; the tooltip names the reason from now on.
+    void ShowBroken(const QString& reason);
+    // Lets go of the thumbnail (to save memory far off screen); it is wanted again.
+    void DropThumbnail();
+    // Whether the thumbnail is wanted and not yet in place (neither shown nor broken).
     bool ThumbnailPending() const { return thumbnailPending; }
     bool Broken() const { return broken; }
+    const QString& BrokenReason() const { return brokenReason; }
 
     void ResetHover();
     void LiftPicture();
@@ -96,17 +106,23 @@ private:
     void PictureMouseMove();
     void PictureMouseDown();
     void PictureMouseUp();
-    void ShowBroken(const QString& reason);
+    void UpdateToolTip();
 
     QString fileName;
+    QString brokenReason;
     QSize pictureSize; // the picture's own size, from its header
     bool thumbnailPending = false;
     bool broken = false;
     bool pressedLeft = false;
+
+    friend class TPicturList;
+    bool thumbnailRunning = false; // a worker is making the thumbnail
 };
 
 // The thumbnail grid of one folder's pictures, with a vertical scroll bar of its own.
-// Thumbnails are decoded lazily on the GUI thread: those on screen first, the rest in small steps.
+// Thumbnails are made on worker threads (TThumbnailLoader), taken from the shared thumbnail cache where
+// it holds them: those on screen first, then those near the view. In a large folder the thumbnails far
+// off screen are let go and made again (from the cache) when they come near the view.
 class TPicturList : public QFrame
 {
     Q_OBJECT
@@ -140,16 +156,27 @@ public:
     // Called after a click on a picture has set SelectedIndex; empty here.
     virtual void SelectionChanged();
 
-    // Decodes every queued thumbnail now (the list otherwise does it in steps from the event loop).
+    // Waits until every wanted thumbnail is in place, delivering the results meanwhile.
     void FinishThumbnails();
+    // The number of thumbnails wanted and not yet in place.
     int PendingThumbnails() const;
-    // Decodes one queued thumbnail, on-screen ones first; false when none was queued.
-    bool DecodeNextThumbnail();
+    // The indexes of the wanted thumbnails in the order in which they are made next.
+    QList<int> ThumbnailOrder() const;
+    // The number of pictures whose thumbnail could not be made since the last Clear.
+    int BrokenCount() const { return brokenCount; }
+    // The thumbnail cache in use (the shared one; a list with the cache turned off uses none).
+    void SetThumbnailCacheEnabled(bool value) { cacheEnabled = value; }
+    // How many thumbnails the list keeps at most: around the view, the rest are let go.
+    static constexpr int KeptThumbnails = 1200;
 
     QScrollBar* ScrollBar = nullptr;
     QWidget* ScrollPanel = nullptr;
 
     static constexpr int ScrollPanelWidth = 20;
+
+signals:
+    // A thumbnail could not be made: the item now shows a broken mark with `reason` in its tooltip.
+    void ThumbnailFailed(int index, const QString& reason);
 
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -162,7 +189,11 @@ private:
     void ListResize();
     void PlaceScrollPanel();
     void ScheduleThumbnails();
-    bool IsOnScreen(const TBild* item) const;
+    void FeedLoader();
+    void ThumbnailFinished(const TThumbnailResult& result);
+    // The first and last index of the items on screen, and the range of the kept thumbnails.
+    std::pair<int, int> VisibleRange() const;
+    std::pair<int, int> KeptRange() const;
 
     QList<TBild*> items;
     int itemHeight = 100;
@@ -173,5 +204,16 @@ private:
     int pageSize = 0;
     bool arranging = false;
     bool showHint = true;
-    QTimer thumbnailTimer;
+    bool cacheEnabled = true;
+    // The grid of the last layout (columns and row pitch), for finding the items on screen.
+    int layoutColumns = 0;
+    int layoutRowPitch = 0;
+    int brokenCount = 0;
+    // Raised by Clear: results of an earlier folder's jobs are dropped.
+    quint64 generation = 1;
+    std::shared_ptr<const TThumbnailCache> cache;
+    TThumbnailLoader* loader = nullptr;
+    QList<int> queue; // wanted thumbnails, in the order they are made
+    qsizetype queueHead = 0;
+    QTimer scheduleTimer;
 };

@@ -1,6 +1,7 @@
 #include "pictures/PictureDecoder.h"
 
 #include "pictures/RegularFile.h"
+#include "pictures/ThumbnailDecoder.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -125,8 +126,8 @@ bool JpegReadHeader(TJpegSession* session, FILE* file, const unsigned char* data
         return false;
     jpeg_create_decompress(&session->info);
     session->created = true;
-    // Working memory beyond what a 100-megapixel progressive picture needs is refused.
-    session->info.mem->max_memory_to_use = 1024L * 1024 * 1024;
+    // Working memory beyond what a 250-megapixel progressive picture needs is refused.
+    session->info.mem->max_memory_to_use = 2048L * 1024 * 1024;
     session->progress.progress_monitor = JpegProgress;
     session->info.progress = &session->progress;
     if (file)
@@ -379,10 +380,15 @@ QImage BmpDecode(const QByteArray& data, const QString& name, const QSize& atLea
     QBuffer buffer;
     buffer.setData(data);
     buffer.open(QIODevice::ReadOnly);
-    // Qt refuses images above its allocation limit (256 MB by default); a 100-megapixel bitmap
-    // decodes to 400 MB of 32-bit pixels.
-    if (QImageReader::allocationLimit() != 0 && QImageReader::allocationLimit() < 512)
-        QImageReader::setAllocationLimit(512);
+    // Qt refuses images above its allocation limit (256 MB by default); a 250-megapixel bitmap
+    // decodes to 1000 MB of 32-bit pixels. Raised once, by whichever thread comes first: bitmaps are
+    // decoded on worker threads too.
+    static const bool limitRaised = [] {
+        if (QImageReader::allocationLimit() != 0 && QImageReader::allocationLimit() < 1024)
+            QImageReader::setAllocationLimit(1024);
+        return true;
+    }();
+    Q_UNUSED(limitRaised);
     QImageReader reader(&buffer, "bmp");
     // Only the bitmap reader may read a ".bmp" file, whatever its content looks like.
     reader.setAutoDetectImageFormat(false);
@@ -533,5 +539,8 @@ QImage LoadPictureNative(const QByteArray& nativePath)
 
 QImage LoadThumbnail(const QString& path, const QSize& atLeast)
 {
+    // A photo's embedded EXIF thumbnail stands in for it when it is large enough.
+    if (!atLeast.isEmpty() && KindOf(path) == TFileKind::Jpeg)
+        return DecodeThumbnail(path, atLeast, atLeast).Image;
     return LoadFile(QFile::encodeName(path), path, atLeast.isEmpty() ? QSize() : atLeast);
 }

@@ -17,14 +17,14 @@ public:
 };
 
 // The largest picture Mirava accepts, in pixels (width x height).
-constexpr qint64 MaxPicturePixels = 100'000'000;
+constexpr qint64 MaxPicturePixels = 250'000'000;
 // The most scans a progressive JPEG may have before it is refused as malformed.
 constexpr int MaxJpegScans = 100;
 // The largest picture files read, in bytes: a JPEG of the largest picture at the highest quality stays well
-// below the first; a bitmap of the largest picture at 32 bits a pixel takes 400 MB, and its headers,
+// below the first; a bitmap of the largest picture at 32 bits a pixel takes 1000 MB, and its headers,
 // palette and gap fit in the rest of the second.
 constexpr qint64 MaxJpegFileBytes = qint64(1) << 30;
-constexpr qint64 MaxBmpFileBytes = qint64(512) << 20;
+constexpr qint64 MaxBmpFileBytes = qint64(1040) << 20;
 // A run-length compressed bitmap may leave pixels blank (end-of-line, delta and end-of-bitmap codes). The
 // blank part may be at most three times the part its runs spell out, or this many pixels if that is more;
 // a file whose data cannot fill its picture that far is refused as damaged.
@@ -40,6 +40,7 @@ QImage LoadPictureNative(const QByteArray& nativePath);
 
 // Reduced decode for thumbnails: the picture as it is drawn proportionally in a control of size
 // `atLeast` (scaled down to fit keeping its aspect ratio, the scaled side truncated, never enlarged).
+// A JPEG photo's embedded EXIF thumbnail is taken instead when it is large enough (ThumbnailDecoder.h).
 // JPEG pictures are decoded with libjpeg's DCT scaling at the smallest scale that still gives at
 // least that size, then smoothly scaled. RGB888.
 QImage LoadThumbnail(const QString& path, const QSize& atLeast);

@@ -180,6 +180,7 @@ protected:
         // own folder, which is removed with everything in it.
         TStrings environment = childEnvironment;
         environment.push_back("TMPDIR=" + Text(work.filePath(QStringLiteral("tmp"))));
+        environment.push_back("XDG_CACHE_HOME=" + Text(work.filePath(QStringLiteral("cache"))));
         launch.Environment = environment;
         launch.Folder = Text(work.path());
         launch.LogPath = Text(ArtifactPath(QStringLiteral("mirava.log")));

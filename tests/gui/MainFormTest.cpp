@@ -124,6 +124,25 @@ TEST_F(MainForm, FolderListingSkipsWhatCannotBeShownAndGoesOn)
     EXPECT_EQ(window.StatusText(), QString());
 }
 
+TEST_F(MainForm, PictureWhoseDataFailsLaterCountsAsNotShown)
+{
+    QTemporaryDir other;
+    SavePerson(0, other.filePath("good.jpg"));
+    SavePerson(1, other.filePath("whole.jpg"));
+    QFile whole(other.filePath("whole.jpg"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    // The header reads, the pixel data is cut short: the picture is listed and fails while its
+    // thumbnail is made.
+    WriteBytes(other.filePath("late.jpg"), whole.read(whole.size() / 3));
+    WriteBytes(other.filePath("bad.bmp"), "this is no bitmap at all");
+    TMainForm& window = Start();
+    window.SelectFolder(other.path());
+    ASSERT_EQ(window.PicturList->Count(), 3);
+    window.PicturList->FinishThumbnails();
+    EXPECT_TRUE(window.PicturList->Items(1)->Broken());
+    EXPECT_EQ(window.StatusText(), QStringLiteral("2 entries could not be shown and were skipped"));
+}
+
 TEST_F(MainForm, ShowingAPictureClearsTheLastMatchButAFolderChangeKeepsIt)
 {
     SavePerson(0, App("p0.bmp"));

@@ -154,3 +154,58 @@ QString BmpSuiteFolder()
         return QString();
     return QString::fromLocal8Bit(root) + QStringLiteral("/bmpsuite");
 }
+
+namespace {
+
+void PutLE16(QByteArray& out, quint16 value)
+{
+    out.append(char(value & 0xFF)).append(char(value >> 8));
+}
+
+void PutLE32(QByteArray& out, quint32 value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        out.append(char((value >> shift) & 0xFF));
+}
+
+// One 12-byte IFD entry whose value fits in its four value bytes.
+void PutEntry(QByteArray& out, quint16 tag, quint16 type, quint32 value)
+{
+    PutLE16(out, tag);
+    PutLE16(out, type);
+    PutLE32(out, 1);
+    if (type == 3) { // SHORT: the value sits in the first two bytes
+        PutLE16(out, quint16(value));
+        PutLE16(out, 0);
+    } else {
+        PutLE32(out, value);
+    }
+}
+
+} // namespace
+
+QByteArray WithExifThumbnail(const QByteArray& jpeg, const QByteArray& thumbnail, quint32 thumbnailIfdOffset)
+{
+    // Little-endian TIFF header, IFD0 with the orientation, IFD1 with the thumbnail's place, then the
+    // thumbnail itself. Offsets count from the TIFF header.
+    constexpr quint32 Ifd0 = 8, Ifd1 = Ifd0 + 2 + 12 + 4, ThumbnailAt = Ifd1 + 2 + 3 * 12 + 4;
+    QByteArray tiff("II*\0", 4);
+    PutLE32(tiff, Ifd0);
+    PutLE16(tiff, 1);
+    PutEntry(tiff, 0x0112, 3, 1); // Orientation: normal
+    PutLE32(tiff, thumbnailIfdOffset ? thumbnailIfdOffset : Ifd1);
+    PutLE16(tiff, 3);
+    PutEntry(tiff, 0x0103, 3, 6); // Compression: JPEG
+    PutEntry(tiff, 0x0201, 4, ThumbnailAt); // JPEGInterchangeFormat
+    PutEntry(tiff, 0x0202, 4, quint32(thumbnail.size())); // JPEGInterchangeFormatLength
+    PutLE32(tiff, 0);
+    tiff.append(thumbnail);
+    QByteArray segment("Exif\0\0", 6);
+    segment.append(tiff);
+    QByteArray app1;
+    app1.append(char(0xFF)).append(char(0xE1));
+    const int length = int(segment.size()) + 2;
+    app1.append(char(length >> 8)).append(char(length & 0xFF));
+    app1.append(segment);
+    return jpeg.left(2) + app1 + jpeg.mid(2);
+}

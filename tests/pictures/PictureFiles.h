@@ -32,6 +32,12 @@ QByteArray PatchJpegSize(QByteArray jpeg, int width, int height);
 // The offset of the first byte of entropy-coded data (after the first SOS segment).
 qsizetype JpegScanStart(const QByteArray& jpeg);
 
+// The JPEG file `jpeg` with an EXIF block (APP1) right after its start marker whose second IFD holds
+// `thumbnail` as the embedded JPEG thumbnail, laid out as cameras write it. `thumbnailIfdOffset`, when
+// not 0, replaces the offset of that IFD (to make a damaged block).
+QByteArray WithExifThumbnail(
+    const QByteArray& jpeg, const QByteArray& thumbnail, quint32 thumbnailIfdOffset = 0);
+
 // Writes `data` to `dir`/`name` and returns the full path.
 QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArray& data);
 
