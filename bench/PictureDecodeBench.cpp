@@ -1,5 +1,6 @@
-// Thumbnail decode of one 12-megapixel JPEG against a full decode with QImageReader followed by
-// a smooth scale, as a thumbnail view without reduced decoding would do it.
+// Thumbnail decode of one 12-megapixel JPEG, with and without an embedded EXIF thumbnail, against
+// QImageReader with setScaledSize (how viewers built on Qt ask for a thumbnail) on the same file, and
+// against a full decode followed by a smooth scale.
 
 #include "pictures/PictureDecoder.h"
 #include "pictures/PictureFiles.h"
@@ -67,7 +68,29 @@ const QString& TwelveMegapixelJpeg(int grain)
     return path;
 }
 
+// The same photo with a 160 x 120 EXIF thumbnail, as cameras write it.
+const QString& TwelveMegapixelCameraJpeg()
+{
+    static QString path;
+    if (path.isEmpty()) {
+        const QByteArray photo = EncodeJpeg(
+            PhotoLikePicture(4000, 3000, 1, 8), TJpegOptions { 88, TJpegColours::Rgb, false, false });
+        const QByteArray thumbnail = EncodeJpeg(PhotoLikePicture(160, 120, 1, 2), TJpegOptions { 80 });
+        path
+            = WriteFile(BenchFolder(), QStringLiteral("camera12mp.jpg"), WithExifThumbnail(photo, thumbnail));
+    }
+    return path;
+}
+
 const QSize ThumbnailBox(100, 100);
+
+// The peer: QImageReader asked for the thumbnail's size (its JPEG reader scales while decoding).
+QImage ScaledReaderThumbnail(const QString& path)
+{
+    QImageReader reader(path);
+    reader.setScaledSize(FitProportional(reader.size(), ThumbnailBox, false));
+    return reader.read();
+}
 
 QImage ReaderThumbnail(const QString& path)
 {
@@ -109,11 +132,10 @@ void BM_HeaderSize12MP(benchmark::State& state)
 }
 BENCHMARK(BM_HeaderSize12MP)->Arg(8)->Unit(benchmark::kMicrosecond);
 
-// Both ways measured alternately in one run; the counter is how many times faster the
-// thumbnail decode is (the target is at least 4).
-void BM_ThumbnailSpeedup12MP(benchmark::State& state)
+// Both ways measured alternately in one run, each against QImageReader with setScaledSize on the same
+// file. `ours` is the list's thumbnail decode.
+void CompareWithScaledReader(benchmark::State& state, const QString& path, const char* title)
 {
-    const QString& path = TwelveMegapixelJpeg(int(state.range(0)));
     double thumbnailTotal = 0, readerTotal = 0;
     for (auto _ : state) {
         QElapsedTimer timer;
@@ -121,19 +143,30 @@ void BM_ThumbnailSpeedup12MP(benchmark::State& state)
         benchmark::DoNotOptimize(LoadThumbnail(path, ThumbnailBox));
         thumbnailTotal += double(timer.nsecsElapsed());
         timer.restart();
-        benchmark::DoNotOptimize(ReaderThumbnail(path));
+        benchmark::DoNotOptimize(ScaledReaderThumbnail(path));
         readerTotal += double(timer.nsecsElapsed());
     }
     const double iterations = double(state.iterations());
     state.counters["thumbnail_ms"] = thumbnailTotal / iterations / 1e6;
     state.counters["reader_ms"] = readerTotal / iterations / 1e6;
     state.counters["speedup"] = readerTotal / thumbnailTotal;
-    state.counters["file_mb"] = double(QFileInfo(path).size()) / 1e6;
-    std::printf("12-megapixel JPEG, grain %d (%.1f MB): thumbnail decode %.1f ms, QImageReader decode and "
-                "scale %.1f ms, %.1fx faster\n",
-        int(state.range(0)), double(QFileInfo(path).size()) / 1e6, thumbnailTotal / iterations / 1e6,
+    std::printf("%s (%.1f MB): thumbnail %.2f ms, QImageReader + setScaledSize %.2f ms, %.1fx faster\n",
+        title, double(QFileInfo(path).size()) / 1e6, thumbnailTotal / iterations / 1e6,
         readerTotal / iterations / 1e6, readerTotal / thumbnailTotal);
 }
-BENCHMARK(BM_ThumbnailSpeedup12MP)->Arg(8)->Arg(4)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(8);
+
+void BM_ThumbnailVsScaledReader12MP(benchmark::State& state)
+{
+    CompareWithScaledReader(state, TwelveMegapixelJpeg(int(state.range(0))),
+        qPrintable(QStringLiteral("12-megapixel JPEG without EXIF thumbnail, grain %1").arg(state.range(0))));
+}
+BENCHMARK(BM_ThumbnailVsScaledReader12MP)->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+void BM_ExifThumbnailVsScaledReader12MP(benchmark::State& state)
+{
+    CompareWithScaledReader(
+        state, TwelveMegapixelCameraJpeg(), "12-megapixel JPEG with a 160 x 120 EXIF thumbnail");
+}
+BENCHMARK(BM_ExifThumbnailVsScaledReader12MP)->Unit(benchmark::kMillisecond)->Iterations(20);
 
 } // namespace

@@ -60,21 +60,70 @@ QByteArrayView FindExifSegment(const QByteArray& head)
     return {};
 }
 
-// Reads up to `count` bytes of a regular file from its start; `whole` tells whether that was all of it.
-QByteArray ReadHead(const QString& path, qint64 count, bool* whole)
+// A JPEG file being read: its start first, the rest only when it is needed. The bytes go into one
+// buffer per thread that is reused from photo to photo: reading each photo into fresh memory costs a
+// page fault every 4 KB, a good part of a thumbnail's time.
+class TJpegReader
 {
-    QFileInfo info(path);
-    if (info.isDir())
-        Fail(path, QStringLiteral("it is a folder, not a file"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        Fail(path, file.errorString());
-    if (file.size() > MaxJpegFileBytes)
-        Fail(path, QStringLiteral("the file is too large (%1 bytes)").arg(file.size()));
-    QByteArray data = file.read(count);
-    *whole = data.size() == file.size();
-    return data;
-}
+public:
+    explicit TJpegReader(const QString& path)
+        : name(path)
+        , data(Buffer())
+    {
+        if (!file.Open(path))
+            Fail(path, file.Error());
+        size = file.Size();
+        data.resize(0); // keeps the buffer's capacity
+        if (size > MaxJpegFileBytes)
+            Fail(path, QStringLiteral("the file is too large (%1 bytes)").arg(size));
+        ReadUpTo(std::min(size, HeadBytes));
+    }
+    ~TJpegReader()
+    {
+        // A very large file's bytes are not kept for the next one.
+        if (data.capacity() > KeptBufferBytes)
+            data = QByteArray();
+    }
+    TJpegReader(const TJpegReader&) = delete;
+    TJpegReader& operator=(const TJpegReader&) = delete;
+
+    // The bytes read so far.
+    const QByteArray& Data() const { return data; }
+    bool Whole() const { return data.size() == size; }
+    void ReadAll() { ReadUpTo(size); }
+
+private:
+    static QByteArray& Buffer()
+    {
+        thread_local QByteArray buffer;
+        return buffer;
+    }
+
+    void ReadUpTo(qint64 count)
+    {
+        const qsizetype done = data.size();
+        if (count <= done)
+            return;
+        data.resize(qsizetype(count));
+        qsizetype got = done;
+        while (got < count) {
+            const ssize_t step = ::read(file.Descriptor(), data.data() + got, size_t(count - got));
+            if (step < 0 && errno == EINTR)
+                continue;
+            if (step < 0)
+                Fail(name, QString::fromLocal8Bit(std::strerror(errno)));
+            if (step == 0)
+                Fail(name, QStringLiteral("the file could not be read whole"));
+            got += step;
+        }
+    }
+
+    static constexpr qsizetype KeptBufferBytes = 32 * 1024 * 1024;
+    QString name;
+    TRegularFile file;
+    QByteArray& data;
+    qint64 size = 0;
+};
 
 // The embedded thumbnail of the JPEG whose start is `head`, decoded to fit `box`, when it may stand in
 // for a picture of size `picture` drawn at `needed`; a null image otherwise.
@@ -137,25 +186,23 @@ TThumbnail DecodeThumbnail(const QString& path, const QSize& box, const QSize& n
         result.Image = LoadThumbnail(path, box);
         return result;
     }
-    bool whole = false;
-    QByteArray data = ReadHead(path, HeadBytes, &whole);
-    if (!whole) {
+    TJpegReader reader(path);
+    if (!reader.Whole()) {
         // The frame header usually lies within the head; when it does not, the whole file is needed.
         try {
-            result.PictureSize = ReadJpegSize(data, path);
+            result.PictureSize = ReadJpegSize(reader.Data(), path);
         } catch (const TPictureError&) {
-            data = ReadHead(path, MaxJpegFileBytes, &whole);
+            reader.ReadAll();
         }
     }
     if (!result.PictureSize.isValid())
-        result.PictureSize = ReadJpegSize(data, path);
-    result.Image = DecodeEmbedded(data, path, result.PictureSize, box, needed);
+        result.PictureSize = ReadJpegSize(reader.Data(), path);
+    result.Image = DecodeEmbedded(reader.Data(), path, result.PictureSize, box, needed);
     if (!result.Image.isNull()) {
         result.Embedded = true;
         return result;
     }
-    if (!whole)
-        data = ReadHead(path, MaxJpegFileBytes, &whole);
-    result.Image = DecodeJpeg(data, path, box);
+    reader.ReadAll();
+    result.Image = DecodeJpeg(reader.Data(), path, box);
     return result;
 }
