@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QUrl>
 #include <algorithm>
@@ -124,6 +126,22 @@ qint64 TContentProviderStream::writeData(const char* data, qint64 size)
 
 // --- URLs --------------------------------------------------------------------------------------------------
 
+TContentManager::TContentManager() = default;
+
+// Transfers still running end as failures, so that no consumer waits for ever.
+TContentManager::~TContentManager()
+{
+    if (network)
+        for (QNetworkReply* reply : network->findChildren<QNetworkReply*>())
+            reply->abort();
+}
+
+bool TContentManager::IsRemote(const QString& url)
+{
+    return url.startsWith(QLatin1String("http:"), Qt::CaseInsensitive)
+        || url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive);
+}
+
 QString TContentManager::GenerateUrl()
 {
     return QStringLiteral("Z:\\FromMemory\\%1\\%2\\%3")
@@ -208,6 +226,67 @@ HResult TContentManager::BindLocal(const QString& url, IBindStatusCallback* cons
     return BindHandled;
 }
 
+HResult TContentManager::BindRemote(const QString& url, IBindStatusCallback* consumer)
+{
+    const QUrl address(url);
+    if (!consumer || !address.isValid() || address.host().isEmpty())
+        return BindNotServed;
+    if (!network)
+        network = std::make_unique<QNetworkAccessManager>();
+    QNetworkRequest request(address);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setTransferTimeout(30000);
+    QNetworkReply* reply = network->get(request);
+    reply->setReadBufferSize(0);
+    consumer->AddRef();
+    struct TTransfer
+    {
+        qint64 received = 0;
+        bool started = false;
+        bool tooLarge = false;
+    };
+    auto transfer = std::make_shared<TTransfer>();
+    const auto deliver = [reply, consumer, transfer] {
+        const QByteArray chunk = reply->readAll();
+        if (chunk.isEmpty() || transfer->tooLarge)
+            return;
+        transfer->received += chunk.size();
+        if (transfer->received > MaxLocalFileBytes) {
+            transfer->tooLarge = true;
+            reply->abort();
+            return;
+        }
+        if (!transfer->started) {
+            transfer->started = true;
+            consumer->OnStartBinding();
+        }
+        consumer->OnDataAvailable(BindDataFlags, static_cast<std::uint64_t>(chunk.size()), chunk);
+    };
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, deliver);
+    QObject::connect(
+        reply, &QNetworkReply::downloadProgress, reply, [consumer, reply](qint64 done, qint64 total) {
+            if (total > MaxLocalFileBytes) {
+                reply->abort();
+                return;
+            }
+            consumer->OnProgress(static_cast<std::uint64_t>(std::max<qint64>(done, 0)),
+                static_cast<std::uint64_t>(std::max<qint64>(total, 0)));
+        });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, consumer, transfer, deliver] {
+        if (reply->error() == QNetworkReply::NoError)
+            deliver();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const bool ok = reply->error() == QNetworkReply::NoError && !transfer->tooLarge && status >= 200
+            && status < 300;
+        if (!transfer->started)
+            consumer->OnStartBinding();
+        consumer->OnStopBinding(ok ? ResultOk : ResultFail);
+        consumer->Release();
+        reply->deleteLater();
+    });
+    return BindHandled;
+}
+
 HResult TContentManager::BindToStorage(const QString& url, IBindStatusCallback* consumer)
 {
     // A movie handed over as a stream is served once, to the first binding of its URL.
@@ -249,7 +328,10 @@ HResult TContentManager::BindToStorage(const QString& url, IBindStatusCallback* 
             if (base.isEmpty())
                 base = QDir::currentPath();
             base.replace(QLatin1Char('\\'), QLatin1Char('/'));
-            handled = BindLocal(base + QLatin1Char('/') + rest, consumer) == BindHandled;
+            const QString joined
+                = base + (base.endsWith(QLatin1Char('/')) ? QString() : QStringLiteral("/")) + rest;
+            handled = (IsRemote(base) ? BindRemote(joined, consumer) : BindLocal(joined, consumer))
+                == BindHandled;
         }
     } else {
         if (firstHandler) {
@@ -267,6 +349,8 @@ HResult TContentManager::BindToStorage(const QString& url, IBindStatusCallback* 
         }
         if (handled)
             provider->Finish();
+        else if (IsRemote(url))
+            handled = BindRemote(url, consumer) == BindHandled;
         else
             handled = BindLocal(url, consumer) == BindHandled;
     }

@@ -8,6 +8,8 @@
 #include <QBuffer>
 #include <QIODevice>
 #include <QString>
+
+class QNetworkAccessManager;
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -79,6 +81,8 @@ private:
 class TContentManager
 {
 public:
+    TContentManager();
+    ~TContentManager();
     static constexpr const char* Marker = "9C2B7E14D05A4F68B3E1A7C45D0F2B96";
     static constexpr const char* GeneratedFileName = "3F8A0D62C71B4E95A2D4E6B8190C7A53.mrv";
     static constexpr const char* PlaceholderUrl = "file://9C2B7E14D05A4F68B3E1A7C45D0F2B9";
@@ -119,12 +123,17 @@ private:
     };
     IMoviePlayerControlBase* ControlOf(int number) const;
     HResult BindLocal(const QString& url, IBindStatusCallback* consumer);
+    // http: and https: through Qt Network, asynchronously: the consumer hears of progress and data as they
+    // come and of the end once; more than MaxLocalFileBytes ends the transfer as a failure.
+    HResult BindRemote(const QString& url, IBindStatusCallback* consumer);
+    static bool IsRemote(const QString& url);
 
     int nextNumber = 1;
     std::vector<TUrlEntry> urls;
     std::vector<TControlEntry> controls;
     TStreamHandler firstHandler;
     TMemoryHandler secondHandler;
+    std::unique_ptr<QNetworkAccessManager> network;
 };
 
 } // namespace Mrv

@@ -211,6 +211,13 @@ std::unique_ptr<TMovieDocument> TMovieDocument::Parse(const QByteArray& bytes, Q
                 frameCounts.insert(element.timeline, movieAttribute("frames"));
             }
         }
+        if (element.name == QLatin1String("image") && !movieElement)
+            for (const QXmlStreamAttribute& attribute : attributes)
+                if (attribute.name() == QLatin1String("href")
+                    && !attribute.value().trimmed().startsWith(QLatin1String("data:"), Qt::CaseInsensitive)) {
+                    element.href = attribute.value().trimmed().toString();
+                    element.hrefAttribute = attribute.qualifiedName().toString();
+                }
         element.variable = movieAttribute("var");
         if (!element.variable.isEmpty() && element.topLevel >= 0)
             doc->topLevel[element.topLevel].dynamic = true;
@@ -405,6 +412,37 @@ QRectF TMovieDocument::ElementBounds(int element) const
     return id.isEmpty() || !whole ? QRectF() : whole->boundsOnElement(id);
 }
 
+QStringList TMovieDocument::ImageReferences() const
+{
+    QStringList references;
+    for (const TElement& element : elements)
+        if (!element.href.isEmpty() && !references.contains(element.href))
+            references << element.href;
+    return references;
+}
+
+void TMovieDocument::SetImage(const QString& href, const QByteArray& bytes)
+{
+    images.insert(href, QStringLiteral("data:;base64,") + QString::fromLatin1(bytes.toBase64()));
+    BuildRenderers();
+    dynamic.reset();
+    dynamicText.clear();
+}
+
+// Pictures are drawn from the bytes given for them; until then they are left out.
+void TMovieDocument::ImageEdits(TEdits& edits) const
+{
+    for (int i = 1; i < static_cast<int>(elements.size()); ++i) {
+        if (elements[i].href.isEmpty())
+            continue;
+        const auto found = images.find(elements[i].href);
+        if (found == images.end())
+            edits.omitted.insert(i);
+        else
+            edits.attributes[i].insert(elements[i].hrefAttribute, found.value());
+    }
+}
+
 TMovieState TMovieDocument::InitialState() const
 {
     TMovieState state;
@@ -416,6 +454,7 @@ TMovieState TMovieDocument::InitialState() const
 
 void TMovieDocument::LookEdits(int lookIndex, TEdits& edits) const
 {
+    ImageEdits(edits);
     QString shown;
     QString hiddenButton;
     if (lookIndex > 0) {
@@ -500,7 +539,7 @@ void TMovieDocument::StateEdits(const TMovieState& state, TEdits& edits) const
 void TMovieDocument::AppendElement(QString& out, int index, const TEdits& edits) const
 {
     const TElement& element = elements[index];
-    if (element.removed)
+    if (element.removed || edits.omitted.contains(index))
         return;
     const bool empty = element.selfClosing;
     const auto content = edits.contents.find(index);
@@ -535,9 +574,10 @@ QString TMovieDocument::Head() const
     QString head = text.left(root.end);
     if (root.selfClosing)
         head = head.left(head.lastIndexOf(QLatin1Char('/'))) + QLatin1Char('>');
-    const TEdits none;
+    TEdits pictures;
+    ImageEdits(pictures);
     for (int definition : definitions)
-        AppendElement(head, definition, none);
+        AppendElement(head, definition, pictures);
     return head;
 }
 

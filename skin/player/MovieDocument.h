@@ -15,6 +15,7 @@
 #include <QImage>
 #include <QMap>
 #include <QRectF>
+#include <QSet>
 #include <QString>
 #include <QTransform>
 #include <memory>
@@ -137,6 +138,10 @@ public:
     QRectF ElementBounds(int element) const;
     // A state with every timeline at frame 0 and nothing changed.
     TMovieState InitialState() const;
+    // The pictures the movie refers to (href of <image>, data: URLs aside), each once. A picture is drawn
+    // only once its bytes were given; the renderer never reads a file or URL by itself.
+    QStringList ImageReferences() const;
+    void SetImage(const QString& href, const QByteArray& bytes);
 
     // Where the view box lands inside an area of the given size.
     QRectF TargetRect(const QRectF& area, TScaleMode mode) const;
@@ -169,6 +174,8 @@ private:
         int topLevel = -1; // index of the top-level element that holds it
         int timeline = 0; // the timeline its animations follow
         QString variable; // for a text that shows a variable
+        QString href; // for a picture: what it refers to
+        QString hrefAttribute; // and the attribute's name as written
         bool removed = false; // animation or movie-namespace element: never drawn
         bool selfClosing = false; // written as <name .../>
     };
@@ -193,12 +200,14 @@ private:
     {
         QHash<int, QMap<QString, QString>> attributes;
         QHash<int, QString> contents;
+        QSet<int> omitted;
     };
 
     bool ReadMovieElement(
         int index, QStringView name, const QXmlStreamAttributes& attributes, QString* error);
     void LookEdits(int lookIndex, TEdits& edits) const;
     void StateEdits(const TMovieState& state, TEdits& edits) const;
+    void ImageEdits(TEdits& edits) const;
     void AppendElement(QString& out, int element, const TEdits& edits) const;
     QString Head() const;
     QByteArray RunText(int lookIndex, int run, const TEdits& edits) const;
@@ -225,6 +234,7 @@ private:
     std::vector<TAnimated> animations;
     std::vector<TTimeline> timelines;
     std::vector<TMovieFunction> functions;
+    QHash<QString, QString> images; // href to data URL
     QRectF viewBox;
     int framesPerSecond = DefaultFramesPerSecond;
     std::unique_ptr<QSvgRenderer> whole; // the whole document with every button normal: sizes and bounds

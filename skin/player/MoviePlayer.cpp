@@ -15,6 +15,11 @@ namespace {
 
 const TPlayerHostServices* hostServices = nullptr;
 
+int LayerOf(int code, int perLayer)
+{
+    return code / perLayer;
+}
+
 QVariant DefaultValue(TMovieProperty property)
 {
     switch (property) {
@@ -60,6 +65,28 @@ QString FunctionName(const QString& request)
 
 } // namespace
 
+// A movie above the main one: it plays on its clock and its buttons raise their commands; the operations,
+// targets and variables of the player are the main movie's.
+struct TMoviePlayer::TLayer
+{
+    explicit TLayer(TMoviePlayer* player)
+        : clock([player] { player->Changed(); }, [](int, int) {})
+    { }
+    ~TLayer()
+    {
+        clock.SetActive(false);
+        if (pending)
+            pending->Cancel();
+    }
+    std::unique_ptr<TMovieDocument> document;
+    TMovieClock clock;
+    TMovieState state;
+    TMovieResources resources;
+    TMovieFetch* pending = nullptr;
+    int generation = 0;
+    QString url;
+};
+
 TMoviePlayer::TMoviePlayer()
     : clock([this] { Changed(); }, [this](int timeline, int frame) { RunActions(timeline, frame); })
 { }
@@ -67,6 +94,8 @@ TMoviePlayer::TMoviePlayer()
 TMoviePlayer::~TMoviePlayer()
 {
     clock.SetActive(false);
+    layers.clear();
+    resources.Forget();
     if (pendingLoad)
         pendingLoad->Cancel();
     for (auto& [cookie, sink] : sinks)
@@ -628,8 +657,10 @@ void TMoviePlayer::RunActions(int timeline, int frameNumber)
 
 HResult TMoviePlayer::LoadMovie(int layer, const QString& url)
 {
-    if (layer != 0)
-        return ResultNotImpl;
+    if (layer < 0)
+        return ResultInvalidArg;
+    if (layer > 0)
+        return LoadLayer(layer, url);
     const int generation = ++loadGeneration;
     if (pendingLoad) {
         pendingLoad->Cancel();
@@ -640,14 +671,20 @@ HResult TMoviePlayer::LoadMovie(int layer, const QString& url)
         return ResultOk;
     }
     percentLoaded = 0;
+    lastProgress = -1;
     readyState = 1;
     loadingUrl = url;
     auto failure = std::make_shared<HResult>(ResultOk);
-    TMovieFetch* fetch = TMovieFetch::Start(hostServices, url, TMovieDocument::MaxBytes,
+    TMovieFetch* fetch = TMovieFetch::Start(
+        hostServices, url, TMovieDocument::MaxBytes,
         [this, generation, failure](HResult status, const QByteArray& bytes) {
             if (Failed(status))
                 *failure = status;
             LoadFinished(generation, status, bytes);
+        },
+        [this, generation](std::uint64_t done, std::uint64_t total) {
+            if (generation == loadGeneration)
+                Progress(done, total);
         });
     if (fetch) {
         if (generation == loadGeneration)
@@ -656,6 +693,96 @@ HResult TMoviePlayer::LoadMovie(int layer, const QString& url)
             fetch->Cancel();
     }
     return *failure;
+}
+
+// A slow (remote) load reports how far it got, each percent once.
+void TMoviePlayer::Progress(std::uint64_t done, std::uint64_t total)
+{
+    if (total == 0)
+        return;
+    const int percent = static_cast<int>(std::min<std::uint64_t>(100, done * 100 / total));
+    if (percent == lastProgress || percent >= 100)
+        return;
+    lastProgress = percent;
+    percentLoaded = percent;
+    RaiseEvent(DispIdProgress, { percent });
+}
+
+HResult TMoviePlayer::LoadLayer(int number, const QString& url)
+{
+    if (url.isEmpty()) {
+        layers.erase(number);
+        Changed();
+        return ResultOk;
+    }
+    auto& slot = layers[number];
+    if (!slot)
+        slot = std::make_unique<TLayer>(this);
+    TLayer& layer = *slot;
+    const int generation = ++layer.generation;
+    if (layer.pending) {
+        layer.pending->Cancel();
+        layer.pending = nullptr;
+    }
+    auto failure = std::make_shared<HResult>(ResultOk);
+    TMovieFetch* fetch = TMovieFetch::Start(hostServices, url, TMovieDocument::MaxBytes,
+        [this, number, generation, failure, url](HResult status, const QByteArray& bytes) {
+            if (Failed(status))
+                *failure = status;
+            const auto found = layers.find(number);
+            if (found != layers.end() && generation == found->second->generation)
+                found->second->url = url;
+            LayerLoaded(number, generation, status, bytes);
+        });
+    if (fetch) {
+        const auto found = layers.find(number);
+        if (found != layers.end() && generation == found->second->generation)
+            found->second->pending = fetch;
+        else
+            fetch->Cancel();
+    } else if (const auto found = layers.find(number); found != layers.end() && !found->second->document) {
+        layers.erase(found); // nothing could be shown there
+    }
+    return *failure;
+}
+
+// A movie that arrived in a layer replaces the one there; one that could not be read leaves it.
+void TMoviePlayer::LayerLoaded(int number, int generation, HResult status, const QByteArray& bytes)
+{
+    const auto found = layers.find(number);
+    if (found == layers.end() || generation != found->second->generation)
+        return;
+    TLayer& layer = *found->second;
+    if (layer.pending) {
+        layer.pending->Cancel();
+        layer.pending = nullptr;
+    }
+    std::unique_ptr<TMovieDocument> loaded = Succeeded(status) ? TMovieDocument::Parse(bytes) : nullptr;
+    if (!loaded)
+        return;
+    if (LayerOf(hoverButton, ButtonsPerLayer) == number)
+        hoverButton = -1;
+    if (LayerOf(pressedButton, ButtonsPerLayer) == number)
+        pressedButton = -1;
+    layer.document = std::move(loaded);
+    layer.state = TMovieState();
+    layer.clock.Reset(layer.document.get());
+    layer.clock.SetActive(active);
+    QVariant base;
+    GetProperty(TMovieProperty::Base, &base);
+    layer.resources.SetMovie(hostServices, layer.url, base.toString());
+    FetchImages(layer.document.get(), layer.resources, layer.url);
+    Changed();
+}
+
+// Asks for every picture of a movie; each one drawn as it arrives.
+void TMoviePlayer::FetchImages(TMovieDocument* shown, TMovieResources& from, const QString&)
+{
+    for (const QString& href : shown->ImageReferences())
+        from.Fetch(href, [this, shown](const QString& reference, const QByteArray& bytes) {
+            shown->SetImage(reference, bytes);
+            Changed();
+        });
 }
 
 void TMoviePlayer::Unload()
@@ -668,6 +795,7 @@ void TMoviePlayer::Unload()
 
 void TMoviePlayer::Show(std::unique_ptr<TMovieDocument> loaded, const QString& url)
 {
+    resources.Forget();
     document = std::move(loaded);
     hoverButton = pressedButton = -1;
     pressArmed = false;
@@ -693,6 +821,10 @@ void TMoviePlayer::LoadFinished(int generation, HResult status, const QByteArray
     const bool shown = loaded != nullptr;
     if (shown) {
         Show(std::move(loaded), loadingUrl);
+        QVariant base;
+        GetProperty(TMovieProperty::Base, &base);
+        resources.SetMovie(hostServices, loadingUrl, base.toString());
+        FetchImages(document.get(), resources, loadingUrl);
         percentLoaded = 100;
         ApplyMovieVars();
         RaiseEvent(DispIdProgress, { 100 });
@@ -759,6 +891,8 @@ HResult TMoviePlayer::DoVerb(int verb, IOleClientSite* site, int, QWidget*, cons
         inPlaceSite->OnInPlaceActivate();
     }
     clock.SetActive(true);
+    for (auto& [number, layer] : layers)
+        layer->clock.SetActive(true);
     Invalidate();
     return ResultOk;
 }
@@ -770,6 +904,8 @@ HResult TMoviePlayer::InPlaceDeactivate()
     active = false;
     windowless = false;
     clock.SetActive(false);
+    for (auto& [number, layer] : layers)
+        layer->clock.SetActive(false);
     if (inPlaceSite)
         inPlaceSite->OnInPlaceDeactivateEx(true);
     return ResultOk;
@@ -794,7 +930,9 @@ HResult TMoviePlayer::SetObjectRects(const QRect& position, const QRect&)
 
 bool TMoviePlayer::EnsureFrame(const QSize& size, qreal pixelRatio)
 {
-    if (!document || size.isEmpty())
+    const bool layered = std::any_of(
+        layers.begin(), layers.end(), [](const auto& layer) { return layer.second->document != nullptr; });
+    if ((!document && !layered) || size.isEmpty())
         return false;
     const QSize pixels = (QSizeF(size) * pixelRatio).toSize();
     if (!frameDirty && frame.size() == pixels)
@@ -813,21 +951,25 @@ bool TMoviePlayer::EnsureFrame(const QSize& size, qreal pixelRatio)
         frame.fill(QColor::fromRgb(static_cast<QRgb>(background.toInt())));
     else
         frame.fill(Qt::transparent);
+    const bool smooth = quality.toInt() != 0
+        && qualityName.toString().compare(QLatin1String("low"), Qt::CaseInsensitive) != 0;
+    // The look of the button under the pointer, in the layer it belongs to.
+    auto lookIn = [this](int layerNumber, int* button) {
+        *button = -1;
+        const int code = pressedButton >= 0 ? pressedButton : hoverButton;
+        if (code < 0 || LayerOf(code, ButtonsPerLayer) != layerNumber)
+            return TButtonLook::Normal;
+        *button = code % ButtonsPerLayer;
+        if (pressedButton >= 0)
+            return hoverButton == pressedButton ? TButtonLook::Down : TButtonLook::Normal;
+        return TButtonLook::Over;
+    };
+    const QRectF area = Area(size);
     const TTargetOverride root = state.overrides.value(0);
-    if (root.visible) {
-        const bool smooth = quality.toInt() != 0
-            && qualityName.toString().compare(QLatin1String("low"), Qt::CaseInsensitive) != 0;
-        TButtonLook look = TButtonLook::Normal;
+    if (document && root.visible) {
         int button = -1;
-        if (pressedButton >= 0) {
-            button = pressedButton;
-            look = hoverButton == pressedButton ? TButtonLook::Down : TButtonLook::Normal;
-        } else if (hoverButton >= 0) {
-            button = hoverButton;
-            look = TButtonLook::Over;
-        }
+        const TButtonLook look = lookIn(0, &button);
         state.frames = clock.Frames();
-        const QRectF area = Area(size);
         if (root.opacity >= 100) {
             document->RenderFrame(
                 frame, view.Target(area, ScaleMode()), smooth, button, look, &state, ViewFor(area));
@@ -841,6 +983,16 @@ bool TMoviePlayer::EnsureFrame(const QSize& size, qreal pixelRatio)
             painter.setOpacity(std::max(0.0, root.opacity) / 100);
             painter.drawImage(QPointF(0, 0), layer);
         }
+    }
+    for (auto& [number, layer] : layers) {
+        if (!layer->document)
+            continue;
+        int button = -1;
+        const TButtonLook look = lookIn(number, &button);
+        layer->state.frames = layer->clock.Frames();
+        layer->document->RenderFrame(frame,
+            TViewTransform::Fit(layer->document->ViewBox().size(), area, ScaleMode()), smooth, button, look,
+            &layer->state);
     }
     frameDirty = false;
     return true;
@@ -877,14 +1029,38 @@ HResult TMoviePlayer::QueryHitPoint(int aspect, const QRect& bounds, const QPoin
 
 // --- input -------------------------------------------------------------------------------------------------
 
+// The button under a point: the upper layers' first, then the main movie's.
 int TMoviePlayer::ButtonUnder(const QPoint& local) const
 {
+    const QRectF area = Area(posRect.size());
+    const QPointF point = QPointF(local) + QPointF(0.5, 0.5);
+    for (auto it = layers.rbegin(); it != layers.rend(); ++it) {
+        const TMovieDocument* upper = it->second->document.get();
+        if (!upper)
+            continue;
+        const QRectF target = TViewTransform::Fit(upper->ViewBox().size(), area, ScaleMode());
+        const int index = upper->ButtonAt(upper->ToDocument(point, target), &it->second->state);
+        if (index >= 0)
+            return it->first * ButtonsPerLayer + index;
+    }
     if (!document || !state.overrides.value(0).visible)
         return -1;
-    const QRectF area = Area(posRect.size());
-    const QTransform toView = ViewFor(area).inverted();
-    const QPointF unzoomed = toView.map(QPointF(local) + QPointF(0.5, 0.5));
+    const QPointF unzoomed = ViewFor(area).inverted().map(point);
     return document->ButtonAt(document->ToDocument(unzoomed, view.Target(area, ScaleMode())), &state);
+}
+
+const TMovieButton* TMoviePlayer::ButtonOf(int code) const
+{
+    const int number = LayerOf(code, ButtonsPerLayer);
+    const TMovieDocument* owner = document.get();
+    if (number > 0) {
+        const auto found = layers.find(number);
+        owner = found == layers.end() ? nullptr : found->second->document.get();
+    }
+    const int index = code % ButtonsPerLayer;
+    if (!owner || code < 0 || index >= static_cast<int>(owner->Buttons().size()))
+        return nullptr;
+    return &owner->Buttons()[index];
 }
 
 void TMoviePlayer::LookChanged(int oldHover, int oldPressed)
@@ -900,7 +1076,7 @@ HResult TMoviePlayer::OnWindowMessage(
 {
     if (result)
         *result = 0;
-    if (!document)
+    if (!document && layers.empty())
         return ResultFalse;
     const QPoint local = QPoint(PointX(lParam), PointY(lParam)) - posRect.topLeft();
     const int oldHover = hoverButton;
@@ -960,8 +1136,9 @@ HResult TMoviePlayer::OnWindowMessage(
         break;
     }
     LookChanged(oldHover, oldPressed);
-    if (fired >= 0) {
-        const TMovieButton button = document->Buttons().at(fired);
+    const TMovieButton* firedButton = fired >= 0 ? ButtonOf(fired) : nullptr;
+    if (firedButton) {
+        const TMovieButton button = *firedButton;
         AddRef();
         RaiseEvent(DispIdMovieCommand, { button.args, button.command });
         Release();

@@ -8,6 +8,7 @@
 #include "MovieClock.h"
 #include "MovieDocument.h"
 #include "MoviePlayerInterfaces.h"
+#include "MovieResources.h"
 #include "ViewTransform.h"
 
 #include <QHash>
@@ -107,9 +108,17 @@ private:
     void Invalidate();
     void Changed();
     void SetReadyState(int state);
+    struct TLayer;
     void LoadFinished(int generation, HResult status, const QByteArray& bytes);
     void Show(std::unique_ptr<TMovieDocument> loaded, const QString& url);
     void Unload();
+    HResult LoadLayer(int layer, const QString& url);
+    void LayerLoaded(int layer, int generation, HResult status, const QByteArray& bytes);
+    void FetchImages(TMovieDocument* shown, TMovieResources& from, const QString& url);
+    void Progress(std::uint64_t done, std::uint64_t total);
+    // A button of a layer as one number: the layer times ButtonsPerLayer plus its index.
+    static constexpr int ButtonsPerLayer = 1 << 20;
+    const TMovieButton* ButtonOf(int code) const;
     void RunActions(int timeline, int frame);
     void ApplyMovieVars();
     bool EnsureFrame(const QSize& size, qreal pixelRatio);
@@ -140,9 +149,13 @@ private:
     TMovieState state;
     TMovieClock clock;
     TViewTransform view;
+    TMovieResources resources;
+    // Movies loaded above the main one, by layer number (above 0), drawn and hit in that order.
+    std::map<int, std::unique_ptr<TLayer>> layers;
     TMovieFetch* pendingLoad = nullptr;
     QString loadingUrl;
     int loadGeneration = 0;
+    int lastProgress = -1;
     int readyState = 4;
     int percentLoaded = 0;
 

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -644,4 +646,175 @@ TEST_F(SkinControl, ZoomAndPanMoveDrawingAndHitTestingTogether)
     EXPECT_EQ(PixelAt(panel, 150, 10), Sky.rgb() & 0xFFFFFF);
     EXPECT_THROW(control->Pan(1, 1, 7), TMoviePlayerError);
     EXPECT_THROW(control->Zoom(-1), TMoviePlayerError);
+}
+
+namespace {
+
+QByteArray Png(const QColor& colour)
+{
+    QImage image(40, 40, QImage::Format_RGB32);
+    image.fill(colour);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return buffer.data();
+}
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+// A bounded web server on 127.0.0.1 for one test: answers GET of the paths it knows, 404 otherwise, and
+// stops listening after a few connections.
+class TLocalWebServer : public QTcpServer
+{
+public:
+    explicit TLocalWebServer(QHash<QString, QByteArray> files)
+        : files(std::move(files))
+    {
+        EXPECT_TRUE(listen(QHostAddress::LocalHost, 0));
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection()) {
+                if (++connections >= 32)
+                    close();
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Answer(socket); });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QString Url(const QString& path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1/%2").arg(serverPort()).arg(path);
+    }
+    QStringList asked;
+
+private:
+    void Answer(QTcpSocket* socket)
+    {
+        request += socket->readAll();
+        if (!request.contains("\r\n\r\n"))
+            return;
+        const QString path = QString::fromLatin1(request.split(' ').value(1)).mid(1);
+        request.clear();
+        asked << path;
+        const auto found = files.find(path);
+        const QByteArray body = found == files.end() ? QByteArray("missing") : found.value();
+        socket->write(QByteArray(found == files.end() ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n")
+            + "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+    QHash<QString, QByteArray> files;
+    QByteArray request;
+    int connections = 0;
+};
+
+} // namespace
+
+TEST_F(SkinControl, APictureInAMovieFromAStreamComesFromTheHandlerOnceAndIsDrawn)
+{
+    TPanel panel;
+    auto control = Playing(panel, "clock.mrv");
+    int asked = 0;
+    QString askedFor;
+    QObject::connect(control.get(), &TTransparentMoviePlayerControl::OnLoadExternalResource,
+        [&](const QString& url, QIODevice* out) {
+            ++asked;
+            askedFor = url;
+            out->write(Png(Qt::red));
+        });
+    QBuffer stream;
+    stream.setData(FileBytes(MoviePath("picture.mrv")));
+    stream.open(QIODevice::ReadOnly);
+    control->LoadMovieFromStream(0, stream);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(askedFor, QStringLiteral("face.png"));
+    EXPECT_EQ(PixelAt(panel, 20, 20), 0xFFFFFF & qRgb(255, 0, 0));
+    EXPECT_EQ(PixelAt(panel, 100, 70), 0xFFFFFF & qRgb(128, 128, 128));
+    EXPECT_EQ(TSkinSubsystem::ContentManager()->PendingUrlCount(), 0);
+    QTest::qWait(100);
+    EXPECT_EQ(asked, 1) << "drawing again does not ask again";
+}
+
+TEST_F(SkinControl, PicturesOfAMovieFileComeFromItsFolderOrFromBase)
+{
+    const QString movie = dir.filePath(QStringLiteral("picture.mrv"));
+    ASSERT_TRUE(QFile::copy(MoviePath("picture.mrv"), movie));
+    QFile face(dir.filePath(QStringLiteral("face.png")));
+    ASSERT_TRUE(face.open(QIODevice::WriteOnly));
+    face.write(Png(Qt::blue));
+    face.close();
+    QTemporaryDir other;
+    QFile otherFace(other.filePath(QStringLiteral("face.png")));
+    ASSERT_TRUE(otherFace.open(QIODevice::WriteOnly));
+    otherFace.write(Png(Qt::green));
+    otherFace.close();
+
+    TPanel panel;
+    panel.resize(200, 100);
+    auto control = std::make_unique<TTransparentMoviePlayerControl>(&panel);
+    control->setGeometry(0, 0, 200, 100);
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    control->LoadMovie(0, movie);
+    EXPECT_EQ(PixelAt(panel, 20, 20), 0xFFFFFF & qRgb(0, 0, 255));
+    control->SetBase(other.path());
+    control->LoadMovie(0, movie);
+    EXPECT_EQ(PixelAt(panel, 20, 20), 0xFFFFFF & qRgb(0, 255, 0));
+}
+
+TEST_F(SkinControl, AMovieAndItsPicturesComeOverHttpAndAFailedLoadKeepsTheMovie)
+{
+    TLocalWebServer server({ { QStringLiteral("movies/picture.mrv"), FileBytes(MoviePath("picture.mrv")) },
+        { QStringLiteral("movies/face.png"), Png(Qt::blue) } });
+    TPanel panel;
+    auto control = Playing(panel, "clock.mrv");
+    QSignalSpy progress(control.get(), &TTransparentMoviePlayerControl::OnProgress);
+    control->LoadMovie(0, server.Url(QStringLiteral("movies/picture.mrv")));
+    EXPECT_EQ(control->Movie(), MoviePath("clock.mrv")) << "the old movie shows while the new one comes";
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return PixelAt(panel, 20, 20) == (0xFFFFFF & qRgb(0, 0, 255)); }, 10000));
+    EXPECT_EQ(control->Movie(), server.Url(QStringLiteral("movies/picture.mrv")));
+    ASSERT_GE(progress.count(), 1);
+    EXPECT_EQ(progress.last().at(0).toInt(), 100);
+    EXPECT_EQ(server.asked, QStringList({ "movies/picture.mrv", "movies/face.png" }));
+
+    // A page that is not there keeps the movie that was showing.
+    control->LoadMovie(0, server.Url(QStringLiteral("movies/gone.mrv")));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.asked.size() == 3; }, 10000));
+    QTest::qWait(100);
+    EXPECT_EQ(PixelAt(panel, 20, 20), 0xFFFFFF & qRgb(0, 0, 255));
+    EXPECT_EQ(control->Movie(), server.Url(QStringLiteral("movies/picture.mrv")));
+    EXPECT_EQ(control->ReadyState(), 4);
+}
+
+TEST_F(SkinControl, AMovieInLayerOneIsDrawnAndHitAboveLayerZeroAndUnloadedAgain)
+{
+    TPanel panel;
+    auto control = Playing(panel, "targets.mrv");
+    control->StopPlay();
+    QSignalSpy commands(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand);
+    EXPECT_EQ(PixelAt(panel, 25, 25), 0xFFFFFF & qRgb(255, 0, 0));
+    control->LoadMovie(1, MoviePath("layer.mrv"));
+    EXPECT_EQ(PixelAt(panel, 25, 45), 0xFFFFFF & qRgb(255, 0, 255)) << "drawn above the box";
+    EXPECT_EQ(PixelAt(panel, 25, 25), 0xFFFFFF & qRgb(255, 0, 0))
+        << "layer 0 shows where layer 1 has nothing";
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(25, 45));
+    ASSERT_EQ(commands.count(), 1);
+    EXPECT_EQ(commands.at(0).at(0).toString(), QStringLiteral("layer"));
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(170, 75));
+    EXPECT_EQ(commands.count(), 2) << "layer 0's button beside it still works";
+
+    control->LoadMovie(1, QString());
+    EXPECT_EQ(PixelAt(panel, 25, 45), 0xFFFFFF & qRgb(255, 0, 0));
+
+    // A layer from a stream: its generated URL is served and forgotten.
+    QBuffer stream;
+    stream.setData(FileBytes(MoviePath("layer.mrv")));
+    stream.open(QIODevice::ReadOnly);
+    control->LoadMovieFromStream(2, stream);
+    EXPECT_EQ(PixelAt(panel, 25, 45), 0xFFFFFF & qRgb(255, 0, 255));
+    EXPECT_EQ(TSkinSubsystem::ContentManager()->PendingUrlCount(), 0);
 }
