@@ -155,8 +155,7 @@ TEST(SkinContentBinding, UrlsNobodyServesAreRefusedAndGoneControlsFail)
 {
     TContentManager manager;
     TRecordingConsumer consumer;
-    EXPECT_EQ(
-        manager.BindToStorage(QStringLiteral("http://example.invalid/skin.mrv"), &consumer), BindNotServed);
+    EXPECT_EQ(manager.BindToStorage(QStringLiteral("ftp://example.invalid/skin.mrv"), &consumer), BindNotServed);
     EXPECT_EQ(manager.BindToStorage(QStringLiteral("/nonexistent/skin.mrv"), &consumer), BindNotServed);
     EXPECT_EQ(manager.BindToStorage(QString::fromLatin1(TContentManager::PlaceholderUrl), &consumer),
         BindNotServed);
