@@ -3,6 +3,7 @@
 #include "app/AboutBox.h"
 #include "app/AppError.h"
 #include "app/FolderListing.h"
+#include "app/MemoryFile.h"
 #include "app/Messages.h"
 #include "app/TextFiles.h"
 #include "pictures/Image.h"
@@ -29,6 +30,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
+#include <cstdio>
 
 namespace {
 const QColor SkyBlue(166, 202, 240);
@@ -179,9 +181,8 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     setObjectName(QStringLiteral("MainForm"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setMinimumSize(812, 612);
-    setMaximumSize(1150, 714);
-    resize(ClientWidth, ClientHeight);
+    // A single fixed border: the user cannot resize the window.
+    setFixedSize(ClientWidth, ClientHeight);
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, SkyBlue);
@@ -307,6 +308,14 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
     SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
     SaveDialog1->setOption(QFileDialog::DontUseNativeDialog, true);
+    SaveDialog1->setNameFilter(QString::fromLatin1(MemoryFile::DialogFilter));
+    SaveDialog1->setDefaultSuffix(QString::fromLatin1(MemoryFile::Suffix));
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog1->setFileMode(QFileDialog::ExistingFile);
+    OpenDialog1->setOption(QFileDialog::DontUseNativeDialog, true);
+    OpenDialog1->setNameFilter(QString::fromLatin1(MemoryFile::DialogFilter));
 
     FormCreate();
 
@@ -380,15 +389,49 @@ void TMainForm::FormShow()
     SelectFolder(AppFolder);
     // The slot files' folder is this program's while it runs; a second program there says so at once.
     const QString refusal = Memo.LockSlotFolder();
+    const QFileInfo recovered(RecoveredMemoryPath());
     if (!refusal.isEmpty())
         SetStatus(refusal);
+    else if (recovered.isFile())
+        SetStatus(QStringLiteral("The memories of the last stop were kept in %1: open it to go on with them")
+                      .arg(recovered.absoluteFilePath()));
 }
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    if (!closed && !stopping) {
+        const bool mayClose = MayLoseMemories();
+        // A stop signal during the question closes the window from inside it.
+        if (!mayClose && !closed) {
+            event->ignore();
+            return;
+        }
+    }
     if (!closed)
         FormClose();
     event->accept();
+}
+
+void TMainForm::StopBySignal()
+{
+    stopping = true;
+    if (memoriesUnsaved && Memo.HasNetwork() && !closed) {
+        const QString path = QFileInfo(RecoveredMemoryPath()).absoluteFilePath();
+        try {
+            SaveMemoryFile(path, Memo);
+            memoriesUnsaved = false;
+            std::fprintf(stderr, "mirava: stopped; the memories of %d persons were written to %s\n",
+                Memo.UsedSlotCount(), qPrintable(path));
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "mirava: stopped; the memories could not be kept: %s\n", error.what());
+        }
+    }
+    close();
+}
+
+QString TMainForm::RecoveredMemoryPath() const
+{
+    return Memo.StateFilePrefix + QStringLiteral("recovered.mmem");
 }
 
 void TMainForm::FormClose()
@@ -535,10 +578,14 @@ void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& comman
             ShowAboutCommand();
             break;
         case 1:
-            ShowSaveDialogCommand();
+            SaveMemoryCommand();
+            break;
+        case 2:
+            OpenMemoryCommand();
             break;
         case 3:
-            SetUpNetworkCommand();
+            if (MayLoseMemories())
+                SetUpNetworkCommand();
             break;
         case 6:
             RecogniseCommand();
@@ -546,7 +593,7 @@ void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& comman
         case 8:
             MemoriseCommand();
             break;
-        default: // 2, 4, 5, 7, 9 are reserved; other codes mean nothing
+        default: // 4, 5, 7, 9 are reserved; other codes mean nothing
             break;
         }
     } catch (const std::exception& error) {
@@ -556,12 +603,88 @@ void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& comman
 
 void TMainForm::ShowAboutCommand()
 {
+    if (const QScreen* screen = this->screen())
+        AboutBox->move(screen->availableGeometry().center() - AboutBox->rect().center());
     RunModal(*AboutBox);
 }
 
-void TMainForm::ShowSaveDialogCommand()
+namespace {
+QString Persons(int count)
 {
-    RunModal(*SaveDialog1); // the choice is not used
+    return count == 1 ? QStringLiteral("1 person") : QStringLiteral("%1 persons").arg(count);
+}
+
+QString ChosenFile(const QFileDialog& dialog)
+{
+    return dialog.selectedFiles().value(0);
+}
+} // namespace
+
+bool TMainForm::SaveMemoryCommand()
+{
+    if (!Memo.HasNetwork()) {
+        ShowMessage(SetUpFirst);
+        return false;
+    }
+    if (RunModal(*SaveDialog1) != QDialog::Accepted)
+        return false;
+    QString file = ChosenFile(*SaveDialog1);
+    if (file.isEmpty())
+        return false;
+    if (QFileInfo(file).suffix().isEmpty())
+        file += u'.' + QString::fromLatin1(MemoryFile::Suffix);
+    {
+        TBusyCursor busy;
+        SaveMemoryFile(file, Memo);
+    }
+    memoriesUnsaved = false;
+    SetStatus(QStringLiteral("Saved %1 to %2").arg(Persons(Memo.UsedSlotCount()), file));
+    return true;
+}
+
+void TMainForm::OpenMemoryCommand()
+{
+    if (!MayLoseMemories())
+        return;
+    if (RunModal(*OpenDialog1) != QDialog::Accepted)
+        return;
+    const QString file = ChosenFile(*OpenDialog1);
+    if (file.isEmpty())
+        return;
+    TMemory memory;
+    {
+        // Everything is read and checked first: a file that fails leaves the memory in use as it was.
+        TBusyCursor busy;
+        memory = ReadMemoryFile(file);
+    }
+    UseMemory(Memo, std::move(memory));
+    memoriesUnsaved = false;
+    Edit2->clear();
+    Label1->clear();
+    Image2->Clear();
+    SetStatus(QStringLiteral("Opened %1 from %2").arg(Persons(Memo.UsedSlotCount()), file));
+    Memo.SaveSlotFiles();
+}
+
+bool TMainForm::MayLoseMemories()
+{
+    if (!memoriesUnsaved)
+        return true;
+    switch (
+        AskSaveFirst(QStringLiteral("Save the memories of %1 first?").arg(Persons(Memo.UsedSlotCount())))) {
+    case TSaveAnswer::Save:
+        try {
+            return SaveMemoryCommand();
+        } catch (const std::exception& error) {
+            ShowMessage(QString::fromUtf8(error.what()));
+            return false;
+        }
+    case TSaveAnswer::DontSave:
+        return true;
+    case TSaveAnswer::Cancel:
+        break;
+    }
+    return false;
 }
 
 void TMainForm::SetUpNetworkCommand()
@@ -570,6 +693,7 @@ void TMainForm::SetUpNetworkCommand()
         TBusyCursor busy;
         Memo.SetUpNetwork();
     }
+    memoriesUnsaved = false;
     ShowMessage(QStringLiteral("OK!"));
 }
 
@@ -596,7 +720,8 @@ void TMainForm::MemoriseCommand()
     SetStatus(QStringLiteral("Recognize"), true);
     // The picture is read before anything is recorded, so a failure leaves the slots untouched.
     const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Image1->Picture());
-    Memo.Memorise(name, shownPicture, pattern);
+    if (Memo.Memorise(name, shownPicture, pattern) < SlotCount)
+        memoriesUnsaved = true;
     const QString text = OkText(start);
     SetStatus(text);
     ShowMessage(text);

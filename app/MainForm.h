@@ -90,6 +90,14 @@ public:
     // current folder, the listed pictures and where their thumbnails show, the open modal dialog and the
     // skin's player: what a test needs to drive the window with the pointer and the keyboard.
     QString ScreenReportText() const;
+    // A stop by SIGTERM, SIGINT or SIGHUP: nobody is there to answer a question, so memories that were not
+    // saved go to RecoveredMemoryPath (reported on standard error), and the window closes without asking.
+    void StopBySignal();
+    // "recovered.mmem" beside the slot files.
+    QString RecoveredMemoryPath() const;
+    // Something was memorised since the last Save or Open.
+    bool MemoriesUnsaved() const { return memoriesUnsaved; }
+
     // Writes ScreenReportText to "mirava-screen.txt" and StateReportText to "mirava-state.txt" in the
     // report folder (the program's folder, or the per-user data folder of an installed program), each
     // replaced atomically.
@@ -127,6 +135,7 @@ public:
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QFileDialog* SaveDialog1 = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
     TAboutBox* AboutBox = nullptr;
 
 protected:
@@ -145,7 +154,10 @@ private:
     void StopFollowingCurrentFolder();
 
     void ShowAboutCommand();
-    void ShowSaveDialogCommand();
+    bool SaveMemoryCommand();
+    void OpenMemoryCommand();
+    // Asks before memories that were not saved are lost; true when the caller may go on.
+    bool MayLoseMemories();
     void SetUpNetworkCommand();
     void RecogniseCommand();
     void MemoriseCommand();
@@ -162,4 +174,6 @@ private:
     bool followCurrentFolder = false;
     bool shown = false;
     bool closed = false;
+    bool memoriesUnsaved = false;
+    bool stopping = false; // closing because of a stop signal: no question
 };

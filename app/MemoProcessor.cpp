@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
@@ -15,26 +16,17 @@
 #include <unistd.h>
 
 namespace {
-constexpr int InputNeuronCount = SampleSize * SampleSize;
-constexpr double InputLower = 0.0;
-constexpr double InputUpper = 255.0;
-constexpr double InputLevelWidth = 10.0;
-constexpr double OutputLower = 0.0;
-constexpr double OutputUpper = 100.0;
-constexpr double OutputLevelWidth = 10.0;
 constexpr float TargetOfSlot = 99.0f;
 constexpr float TargetOfOthers = 1.0f;
 
-// (upper - lower) / width to the nearest integer, an exact half to the even neighbour: 26 from 25.5.
 uint16_t LevelCountOf(double lower, double upper, double width)
 {
-    return uint16_t(std::nearbyint((upper - lower) / width));
+    return std::max<uint16_t>(2, uint16_t(std::nearbyint((upper - lower) / width)));
 }
 
-void DescribeLayer(TLayer* layer, int count, double lower, double upper, double width)
+void DescribeLayer(TLayer* layer, int count, double lower, double upper, uint16_t levels)
 {
     layer->Neurons->SetCount(count);
-    const uint16_t levels = LevelCountOf(lower, upper, width);
     for (int i = 0; i < count; ++i) {
         TNeurone* neuron = layer->Neurons->Items(i);
         neuron->SetLowerBound(lower);
@@ -163,16 +155,47 @@ void TMemoProcessor::ReleaseNetworks()
     Networks.clear();
 }
 
-void TMemoProcessor::SetUpNetwork()
+uint16_t TNetworkShape::InputLevels() const
 {
-    ReleaseNetworks();
+    return LevelCountOf(InputLower, InputUpper, InputLevelWidth);
+}
+
+uint16_t TNetworkShape::OutputLevels() const
+{
+    return LevelCountOf(OutputLower, OutputUpper, OutputLevelWidth);
+}
+
+uint64_t TNetworkShape::StoreLength() const
+{
+    // Header and two layer records; a record per neuron; every input feeds every output through one synapse
+    // and one dendrite, whose table has a record per input level.
+    const uint64_t inputs = uint64_t(InputCount);
+    const uint64_t outputs = uint64_t(OutputCount);
+    return uint64_t(TNeuralNetwork::HeaderSize + 2 * TNeuralNetwork::LayerRecordSize)
+        + (inputs + outputs) * TNeuralNetwork::NeuronRecordSize
+        + inputs * outputs * TNeuralNetwork::SynapseRecordSize
+        + outputs * inputs * TNeuralNetwork::DendriteRecordSize
+        + outputs * inputs * InputLevels() * TNeuralNetwork::IntervalRecordSize;
+}
+
+std::unique_ptr<TNeuralNetwork> TMemoProcessor::BuildNetwork(const TNetworkShape& shape)
+{
     auto network = std::make_unique<TNeuralNetwork>();
     network->Reset();
     network->Layers->SetCount(2);
-    DescribeLayer(network->Layers->Items(0), InputNeuronCount, InputLower, InputUpper, InputLevelWidth);
-    DescribeLayer(network->Layers->Items(1), SlotCount, OutputLower, OutputUpper, OutputLevelWidth);
+    DescribeLayer(
+        network->Layers->Items(0), shape.InputCount, shape.InputLower, shape.InputUpper, shape.InputLevels());
+    DescribeLayer(network->Layers->Items(1), shape.OutputCount, shape.OutputLower, shape.OutputUpper,
+        shape.OutputLevels());
     network->ConnectLayers();
     network->BuildStore();
+    return network;
+}
+
+void TMemoProcessor::SetUpNetwork()
+{
+    ReleaseNetworks();
+    auto network = BuildNetwork(TNetworkShape());
     network->RandomizeWeights();
     Networks.push_back(std::move(network));
 }

@@ -18,6 +18,27 @@ inline constexpr char SlotFolderLockName[] = ".mirava.lock";
 constexpr int SampleSize = 100; // the sampled window is SampleSize x SampleSize
 using TInputPattern = std::vector<float>; // SampleSize*SampleSize grey values, row order
 
+// The two layers of the recogniser: every input neuron in InputLower..InputUpper, every output neuron in
+// OutputLower..OutputUpper, each cut into levels of about the given width. The defaults are the window's.
+struct TNetworkShape
+{
+    int InputCount = SampleSize * SampleSize;
+    int OutputCount = SlotCount;
+    double InputLower = 0.0;
+    double InputUpper = 255.0;
+    double InputLevelWidth = 10.0;
+    double OutputLower = 0.0;
+    double OutputUpper = 100.0;
+    double OutputLevelWidth = 10.0;
+
+    // (upper - lower) / width to the nearest integer, an exact half to the even neighbour (26 from 25.5);
+    // never below 2, as a neuron keeps at least two levels.
+    uint16_t InputLevels() const;
+    uint16_t OutputLevels() const;
+    // Slots of the laid-out store, from the counts alone.
+    uint64_t StoreLength() const;
+};
+
 class TMemoProcessor
 {
 public:
@@ -35,6 +56,8 @@ public:
     // Command 3 without its message box: throws away any network and builds a new untrained one
     // (10000 inputs in 0..255 with 26 levels, SlotCount outputs in 0..100 with 10 levels).
     void SetUpNetwork();
+    // A network of the shape, described, connected and laid out, with every weight still 0.
+    static std::unique_ptr<TNeuralNetwork> BuildNetwork(const TNetworkShape& shape);
     bool HasNetwork() const;
     // Destroys every network in index order; each deletes its store file.
     void ReleaseNetworks();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 TMessageHandler& MessageHandler()
@@ -50,4 +51,23 @@ TDialogRunner SetDialogRunner(TDialogRunner runner)
     TDialogRunner previous = std::move(DialogRunner());
     DialogRunner() = std::move(runner);
     return previous;
+}
+
+TSaveAnswer AskSaveFirst(const QString& text)
+{
+    QMessageBox box(QMessageBox::Question, TMiravaApplication::Title(), text,
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QApplication::activeWindow());
+    box.setObjectName(QStringLiteral("SaveQuestion"));
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("Don't save"));
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (RunModal(box)) {
+    case QMessageBox::Save:
+        return TSaveAnswer::Save;
+    case QMessageBox::Discard:
+        return TSaveAnswer::DontSave;
+    default:
+        return TSaveAnswer::Cancel;
+    }
 }

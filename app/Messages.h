@@ -18,3 +18,9 @@ TMessageHandler SetMessageHandler(TMessageHandler handler);
 // Runs a dialog modally (or through the installed runner) and returns its result.
 int RunModal(QDialog& dialog);
 TDialogRunner SetDialogRunner(TDialogRunner runner);
+
+// The question asked before memories that were not saved would be lost.
+enum class TSaveAnswer { Save, DontSave, Cancel };
+// Asks `text` with Save / Don't save / Cancel in a box named "SaveQuestion", through RunModal. Closing the
+// box or anything but the first two buttons counts as Cancel.
+TSaveAnswer AskSaveFirst(const QString& text);

@@ -11,8 +11,9 @@ TQuitSignals::TQuitSignals(TMainForm* form)
     , pipe(new TSignalPipe({ SIGTERM, SIGINT, SIGHUP }, TSignalPipe::RestorePrevious, this))
 {
     connect(pipe, &TSignalPipe::Raised, this, [this] {
-        // Closing the window runs its closing steps; quitting also ends a message box or dialog still open.
-        this->form->close();
+        // The window keeps unsaved memories and runs its closing steps without asking; quitting also ends a
+        // message box or dialog still open.
+        this->form->StopBySignal();
         QCoreApplication::quit();
     });
 }

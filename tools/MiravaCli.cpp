@@ -4,6 +4,9 @@
 //   mirava-cli eval GALLERY PROBES [--json] [--seed N]
 //                                            memorise the first picture of every person in GALLERY,
 //                                            recognise every picture in PROBES, report the accuracy
+//   mirava-cli memorise --memory FILE [--seed N] NAME PICTURE
+//   mirava-cli recognise --memory FILE PICTURE [--json]
+//   mirava-cli memory FILE [--json]           the same memory files as the window's Save and Open
 //
 // The person pictured is the file name up to its first "_" or "." ("anna_2.bmp" shows anna). The tool uses
 // TMemoProcessor, the same code that runs the window's commands, and writes no slot files.
@@ -16,11 +19,14 @@
 #include "app/CommandLine.h"
 #include "app/FolderListing.h"
 #include "app/MemoProcessor.h"
+#include "app/MemoryFile.h"
+#include "app/TextFiles.h"
 #include "network/NeuralNetwork.h"
 #include "pictures/PictureDecoder.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -61,7 +67,21 @@ const char* const UsageText
       "         line per probe and a summary; --json prints the same as one JSON object.\n"
       "         The person pictured is the file name up to its first \"_\" or \".\".\n"
       "         The network's random start weights are drawn from seed N (default 1),\n"
-      "         so that a run can be repeated; the window seeds them from the clock.\n";
+      "         so that a run can be repeated; the window seeds them from the clock.\n"
+      "\n"
+      "       mirava-cli memorise --memory FILE [--seed N] NAME PICTURE\n"
+      "       mirava-cli recognise --memory FILE PICTURE [--json]\n"
+      "       mirava-cli memory FILE [--json]\n"
+      "\n"
+      "memorise   opens the memory file FILE (.mmem, as the window's Save writes it), or sets up a\n"
+      "           new network when FILE does not exist (start weights from seed N when given),\n"
+      "           memorises PICTURE under NAME in the first free slot, writes FILE back and\n"
+      "           prints the slot number; a memory with all 20 slots used is an error\n"
+      "recognise  prints the name that the memory in FILE recognises in PICTURE; --json prints\n"
+      "           slot, name, picture and the 20 outputs as one JSON object\n"
+      "memory     lists the used slots of FILE (slot, name, picture) without changing it\n"
+      "Exit status: 0 done, 1 a file or picture problem (FILE is then unchanged), 2 a wrong\n"
+      "command line.\n";
 
 int UsageError(const QString& message)
 {
@@ -498,6 +518,162 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
     return unreadable > 0 ? ExitFailure : 0;
 }
 
+// The memory-file commands: each reads FILE whole and checks it before using it, and writes it back (memorise
+// only) atomically, so a failure leaves FILE as it was.
+struct TMemoryArguments
+{
+    QString memory;
+    bool json = false;
+    std::optional<std::uint32_t> seed;
+    QStringList operands;
+};
+
+void PrintJson(const QJsonObject& object)
+{
+    std::printf("%s", QJsonDocument(object).toJson(QJsonDocument::Indented).constData());
+}
+
+void PrintLine(const QString& text)
+{
+    std::printf("%s\n", text.toUtf8().constData());
+}
+
+TMemoProcessor& OpenMemory(TMemoProcessor& processor, const QString& file)
+{
+    processor.SaveSlotFilesOnMemorise = false;
+    UseMemory(processor, ReadMemoryFile(file));
+    return processor;
+}
+
+int RunMemorise(const TMemoryArguments& arguments)
+{
+    const QString& name = arguments.operands[0];
+    const QString picturePath = QFileInfo(arguments.operands[1]).absoluteFilePath();
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPicture(picturePath));
+    TMemoProcessor processor;
+    processor.SaveSlotFilesOnMemorise = false;
+    const QFileInfo file(arguments.memory);
+    if (file.exists() || file.isSymLink()) {
+        OpenMemory(processor, arguments.memory);
+    } else {
+        processor.SetUpNetwork();
+        if (arguments.seed) {
+            processor.Networks.front()->SeedRandom(*arguments.seed);
+            processor.Networks.front()->RandomizeWeights();
+        }
+    }
+    if (processor.FirstFreeSlot() >= SlotCount)
+        throw TCliError(QString("the memory in \"%1\" is full: all %2 slots are used")
+                            .arg(arguments.memory)
+                            .arg(SlotCount));
+    StopWhenAsked();
+    const int slot = processor.Memorise(name, picturePath, pattern);
+    StopWhenAsked();
+    SaveMemoryFile(arguments.memory, processor);
+    std::printf("%d\n", slot);
+    return std::fflush(stdout) == 0 ? 0 : ExitFailure;
+}
+
+int RunRecognise(const TMemoryArguments& arguments)
+{
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPicture(arguments.operands[0]));
+    TMemoProcessor processor;
+    OpenMemory(processor, arguments.memory);
+    const TMemoProcessor::TRecognition result = processor.Recognise(pattern);
+    if (!result.Found)
+        throw TCliError(QString("nothing is memorised in \"%1\"").arg(arguments.memory));
+    const int slot = result.BestSlot;
+    if (arguments.json) {
+        QJsonArray outputs;
+        for (float output : result.Outputs)
+            outputs.append(double(output));
+        PrintJson(QJsonObject { { "slot", slot }, { "name", processor.NameList[slot] },
+            { "picture", processor.FileList[slot] }, { "outputs", outputs } });
+    } else {
+        PrintLine(processor.NameList[slot]);
+    }
+    return std::fflush(stdout) == 0 ? 0 : ExitFailure;
+}
+
+int RunMemory(const TMemoryArguments& arguments)
+{
+    TMemoProcessor processor;
+    OpenMemory(processor, arguments.operands[0]);
+    QJsonArray usedSlots;
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        if (processor.TrainedList[slot] != u"1")
+            continue;
+        if (arguments.json)
+            usedSlots.append(QJsonObject { { "slot", slot }, { "name", processor.NameList[slot] },
+                { "picture", processor.FileList[slot] } });
+        else
+            PrintLine(
+                QString("%1\t%2\t%3").arg(slot).arg(processor.NameList[slot], processor.FileList[slot]));
+    }
+    if (arguments.json)
+        PrintJson(QJsonObject { { "slots", usedSlots } });
+    return std::fflush(stdout) == 0 ? 0 : ExitFailure;
+}
+
+// Runs memorise, recognise and memory; nothing for the other commands.
+std::optional<int> RunMemoryCommand(const QString& command, const QList<QByteArray>& rawArgs)
+{
+    if (command != "memorise" && command != "recognise" && command != "memory")
+        return std::nullopt;
+    QStringList args;
+    for (const QByteArray& arg : rawArgs)
+        args << QFile::decodeName(arg);
+    TMemoryArguments arguments;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (arg == "--memory" && command != "memory") {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty())
+                return UsageError("--memory wants a file");
+            arguments.memory = args[++i];
+        } else if (arg == "--json" && command != "memorise") {
+            arguments.json = true;
+        } else if (arg == "--seed" && command == "memorise") {
+            bool ok = false;
+            arguments.seed = i + 1 < args.size() ? args[++i].toUInt(&ok) : 0;
+            if (!ok)
+                return UsageError("--seed wants a whole number from 0 to 4294967295");
+        } else if (arg.startsWith("--")) {
+            return UsageError(QString("unknown option \"%1\" for %2").arg(arg, command));
+        } else {
+            arguments.operands << arg;
+        }
+    }
+    if (command == "memorise") {
+        if (arguments.memory.isEmpty())
+            return UsageError("memorise wants --memory FILE");
+        if (arguments.operands.size() != 2)
+            return UsageError("memorise wants a name and a picture file");
+        if (TrimControl(arguments.operands[0]).isEmpty())
+            return UsageError("memorise wants a name that is not blank");
+    } else if (command == "recognise") {
+        if (arguments.memory.isEmpty())
+            return UsageError("recognise wants --memory FILE");
+        if (arguments.operands.size() != 1)
+            return UsageError("recognise wants exactly one picture file");
+    } else if (arguments.operands.size() != 1) {
+        return UsageError("memory wants exactly one memory file");
+    }
+    try {
+        WatchStopSignals();
+        if (command == "memorise")
+            return RunMemorise(arguments);
+        if (command == "recognise")
+            return RunRecognise(arguments);
+        return RunMemory(arguments);
+    } catch (const TStopped& stopped) {
+        std::fprintf(stderr, "\nmirava-cli: stopped by signal %d; nothing was written\n", stopped.signal);
+        return 128 + stopped.signal;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mirava-cli: %s\n", e.what());
+        return ExitFailure;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -518,6 +694,8 @@ int main(int argc, char** argv)
         return 0;
     }
     const QString command = OneLine(QFile::decodeName(args.takeFirst()));
+    if (const std::optional<int> status = RunMemoryCommand(command, args))
+        return *status;
     bool json = false;
     std::uint32_t seed = 1;
     QList<QByteArray> operands;

@@ -21,8 +21,9 @@ TEST_F(MainForm, ComponentsCarryTheirNamesAndPlaces)
 {
     TMainForm& window = Start();
     EXPECT_EQ(window.windowTitle(), QStringLiteral("Mirava"));
-    EXPECT_EQ(window.minimumSize(), QSize(812, 612));
-    EXPECT_EQ(window.maximumSize(), QSize(1150, 714));
+    // A single fixed border: the user cannot resize the window.
+    EXPECT_EQ(window.minimumSize(), QSize(953, 680));
+    EXPECT_EQ(window.maximumSize(), QSize(953, 680));
     EXPECT_EQ(window.size(), QSize(953, 680));
     EXPECT_EQ(window.palette().color(QPalette::Window), QColor(166, 202, 240));
     for (const char* name : { "Panel1", "Panel2", "Panel3", "Panel6", "ShellTreeView1", "Path", "Label1",

@@ -1,0 +1,519 @@
+#include "app/MemoryFile.h"
+
+#include "app/AppError.h"
+#include "network/NeuralNetwork.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <span>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+#include <zlib.h>
+
+namespace {
+
+constexpr int64_t StoreChunkBytes = 4 * 1024 * 1024;
+
+QString Quoted(const QString& path)
+{
+    return u'"' + path + u'"';
+}
+
+[[noreturn]] void Fail(const QString& message)
+{
+    throw TAppError(message);
+}
+
+QString SystemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+uint32_t Crc(uint32_t crc, const char* data, size_t size)
+{
+    return uint32_t(crc32_z(crc, reinterpret_cast<const Bytef*>(data), size));
+}
+
+// Little-endian encoding, whatever the machine.
+void PutU32(QByteArray& out, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out += char((value >> (8 * i)) & 0xFF);
+}
+
+void PutU64(QByteArray& out, uint64_t value)
+{
+    for (int i = 0; i < 8; ++i)
+        out += char((value >> (8 * i)) & 0xFF);
+}
+
+void PutF64(QByteArray& out, double value)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    PutU64(out, bits);
+}
+
+uint64_t LittleEndian(const char* bytes, int size)
+{
+    uint64_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = (value << 8) | uint8_t(bytes[i]);
+    return value;
+}
+
+// One list as UTF-8 text: every entry on a line of its own, ended by "\n"; a line break inside an entry is
+// written as a space so that the list keeps one line per slot.
+QByteArray ListText(const QStringList& list)
+{
+    QByteArray text;
+    for (int i = 0; i < SlotCount; ++i) {
+        QByteArray line = i < list.size() ? list[i].toUtf8() : QByteArray();
+        line.replace('\r', ' ').replace('\n', ' ');
+        text += line;
+        text += '\n';
+    }
+    return text;
+}
+
+// The store is the one 90 MB part; the store slots are 32-bit little-endian values already on this machine.
+static_assert(std::endian::native == std::endian::little, "the store is written as it lies in memory");
+
+// The bytes of a file in order, with the total length known up front.
+class TSource
+{
+public:
+    virtual ~TSource() = default;
+    virtual int64_t Length() const = 0;
+    // Fills `buffer` with the next `size` bytes (the caller has checked that the file holds them).
+    virtual void Read(char* buffer, int64_t size) = 0;
+};
+
+class TBytesSource : public TSource
+{
+public:
+    explicit TBytesSource(const QByteArray& bytes)
+        : bytes(bytes)
+    { }
+    int64_t Length() const override { return bytes.size(); }
+    void Read(char* buffer, int64_t size) override
+    {
+        std::memcpy(buffer, bytes.constData() + position, size_t(size));
+        position += size;
+    }
+
+private:
+    const QByteArray& bytes;
+    int64_t position = 0;
+};
+
+// A regular file only: a folder, a FIFO or a device in its place is refused at once, without waiting for a
+// writer, and a file above the size limit is refused before anything is read.
+class TFileSource : public TSource
+{
+public:
+    explicit TFileSource(const QString& path)
+        : path(path)
+    {
+        const QByteArray name = QFile::encodeName(path);
+        fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
+            Fail(QStringLiteral("Cannot open %1: %2").arg(Quoted(path), SystemReason(errno)));
+        struct stat info = {};
+        if (::fstat(fd, &info) != 0) {
+            const int error = errno;
+            ::close(fd);
+            Fail(QStringLiteral("Cannot open %1: %2").arg(Quoted(path), SystemReason(error)));
+        }
+        if (!S_ISREG(info.st_mode)) {
+            ::close(fd);
+            Fail(S_ISDIR(info.st_mode) ? QStringLiteral("%1 is a folder, not a memory file").arg(Quoted(path))
+                                       : QStringLiteral("%1 is not a regular file").arg(Quoted(path)));
+        }
+        length = info.st_size;
+        if (length > MemoryFile::SizeLimit) {
+            ::close(fd);
+            Fail(QStringLiteral("%1 is too large to be a memory file (%2 bytes)")
+                     .arg(Quoted(path))
+                     .arg(length));
+        }
+    }
+    ~TFileSource() override { ::close(fd); }
+    TFileSource(const TFileSource&) = delete;
+    TFileSource& operator=(const TFileSource&) = delete;
+
+    int64_t Length() const override { return length; }
+    void Read(char* buffer, int64_t size) override
+    {
+        while (size > 0) {
+            const ssize_t got = ::read(fd, buffer, size_t(std::min<int64_t>(size, 1 << 30)));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0)
+                Fail(QStringLiteral("Cannot read %1: %2").arg(Quoted(path), SystemReason(errno)));
+            if (got == 0)
+                Fail(QStringLiteral("%1 is damaged: it became shorter while it was read").arg(Quoted(path)));
+            buffer += got;
+            size -= got;
+        }
+    }
+
+private:
+    QString path;
+    int fd = -1;
+    int64_t length = 0;
+};
+
+// Which slots of a laid-out store the layout fixes (counts, offsets, links, ranges, interval centres): a
+// memory file must hold exactly those of a freshly built network of the same shape. The others are what the
+// network learnt and last computed.
+struct TLayoutRegion
+{
+    uint64_t Begin, End;
+    uint32_t RecordSize;
+    uint32_t FixedMask; // bit k: slot k of every record is fixed
+};
+
+std::vector<TLayoutRegion> LayoutRegions(const TNetworkShape& shape)
+{
+    const uint64_t inputs = uint64_t(shape.InputCount);
+    const uint64_t outputs = uint64_t(shape.OutputCount);
+    const uint64_t neurons = TNeuralNetwork::HeaderSize + 2 * TNeuralNetwork::LayerRecordSize;
+    const uint64_t synapses = neurons + (inputs + outputs) * TNeuralNetwork::NeuronRecordSize;
+    const uint64_t dendrites = synapses + inputs * outputs * TNeuralNetwork::SynapseRecordSize;
+    const uint64_t intervals = dendrites + outputs * inputs * TNeuralNetwork::DendriteRecordSize;
+    return {
+        { 0, neurons, uint32_t(neurons), (1u << neurons) - 1 },
+        // levels, upper, lower, dendrite count and base, synapse count and base
+        { neurons, synapses, TNeuralNetwork::NeuronRecordSize, 0b01111000111 },
+        { synapses, dendrites, TNeuralNetwork::SynapseRecordSize, 0b111 },
+        // source layer and neuron, interval count and base
+        { dendrites, intervals, TNeuralNetwork::DendriteRecordSize, 0b11011 },
+        // centre and the reserved slot
+        { intervals, shape.StoreLength(), TNeuralNetwork::IntervalRecordSize, 0b1001 },
+    };
+}
+
+class TReader
+{
+public:
+    TReader(TSource& source, const QString& name, const TNetworkShape& shape)
+        : source(source)
+        , name(name)
+        , shape(shape)
+    { }
+
+    TMemory Read()
+    {
+        ReadMagic();
+        const uint64_t version = U32();
+        if (version > MemoryFile::Version)
+            Fail(QStringLiteral("%1 was made by a newer Mirava (format %2)").arg(Quoted(name)).arg(version));
+        if (version == 0)
+            Damaged(QStringLiteral("its format number is 0"));
+        const uint32_t slotCount = U32();
+        if (slotCount != SlotCount)
+            Other(QStringLiteral("it has %1 memory slots, not %2").arg(slotCount).arg(SlotCount));
+        ReadDescription();
+
+        const uint64_t storeLength = U64();
+        if (storeLength != shape.StoreLength())
+            Damaged(QStringLiteral("its store has %1 slots where the network needs %2")
+                        .arg(storeLength)
+                        .arg(shape.StoreLength()));
+        // The store, three list lengths and the checksum must fit in what is left, before 90 MB are set
+        // aside.
+        if (Remaining() < int64_t(storeLength * 4) + 3 * 4 + 4)
+            Damaged(QStringLiteral("it ends before the end of its store"));
+
+        TMemory memory;
+        memory.Network = TMemoProcessor::BuildNetwork(shape);
+        TMMFArray& store = *memory.Network->Store;
+        if (store.Count() != storeLength)
+            Fail(QStringLiteral("The network for %1 was laid out with %2 slots instead of %3")
+                     .arg(Quoted(name))
+                     .arg(store.Count())
+                     .arg(storeLength));
+        ReadStore(static_cast<char*>(store.ItemPtr(0)), storeLength);
+
+        memory.NameList = ReadList(QStringLiteral("names"));
+        memory.FileList = ReadList(QStringLiteral("picture paths"));
+        memory.TrainedList = ReadList(QStringLiteral("used flags"));
+        for (const QString& flag : memory.TrainedList) {
+            if (flag != u"0" && flag != u"1")
+                Damaged(QStringLiteral("a used flag reads \"%1\" instead of 0 or 1").arg(flag.left(20)));
+        }
+
+        if (Remaining() != 4)
+            Damaged(Remaining() < 4
+                    ? QStringLiteral("it ends before its checksum")
+                    : QStringLiteral("it holds %1 bytes after its checksum").arg(Remaining() - 4));
+        const uint32_t computed = crc;
+        const uint32_t stored = U32();
+        if (stored != computed)
+            Damaged(QStringLiteral("its checksum does not match its content"));
+        return memory;
+    }
+
+private:
+    [[noreturn]] void Damaged(const QString& what) const
+    {
+        Fail(QStringLiteral("%1 is damaged: %2").arg(Quoted(name), what));
+    }
+    [[noreturn]] void Other(const QString& what) const
+    {
+        Fail(QStringLiteral("%1 holds a memory that Mirava cannot use: %2").arg(Quoted(name), what));
+    }
+
+    int64_t Remaining() const { return source.Length() - position; }
+
+    void Take(char* buffer, int64_t size, const char* what)
+    {
+        if (size > Remaining())
+            Damaged(QStringLiteral("it ends in the middle of its %1").arg(QLatin1String(what)));
+        source.Read(buffer, size);
+        crc = Crc(crc, buffer, size_t(size));
+        position += size;
+    }
+
+    uint32_t U32(const char* what = "header")
+    {
+        char bytes[4];
+        Take(bytes, 4, what);
+        return uint32_t(LittleEndian(bytes, 4));
+    }
+    uint64_t U64(const char* what = "header")
+    {
+        char bytes[8];
+        Take(bytes, 8, what);
+        return LittleEndian(bytes, 8);
+    }
+    double F64(const char* what)
+    {
+        const uint64_t bits = U64(what);
+        double value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+
+    void ReadMagic()
+    {
+        constexpr int size = int(sizeof MemoryFile::Magic);
+        if (source.Length() == 0)
+            Fail(QStringLiteral("%1 is empty, not a memory file").arg(Quoted(name)));
+        char bytes[size];
+        const int present = int(std::min<int64_t>(size, source.Length()));
+        source.Read(bytes, present);
+        if (std::memcmp(bytes, MemoryFile::Magic, size_t(present)) != 0)
+            Fail(QStringLiteral("%1 is not a Mirava memory file").arg(Quoted(name)));
+        if (present < size)
+            Damaged(QStringLiteral("it ends in the middle of its header"));
+        crc = Crc(crc, bytes, size);
+        position = size;
+    }
+
+    void ReadDescription()
+    {
+        const uint32_t layers = U32();
+        if (layers != 2)
+            Other(QStringLiteral("its network has %1 layers, not 2").arg(layers));
+        const int expectedCounts[2] = { shape.InputCount, shape.OutputCount };
+        for (int layer = 0; layer < 2; ++layer) {
+            const uint32_t count = U32();
+            if (count != uint32_t(expectedCounts[layer]))
+                Other(QStringLiteral("layer %1 of its network has %2 neurons, not %3")
+                          .arg(layer)
+                          .arg(count)
+                          .arg(expectedCounts[layer]));
+        }
+        const int64_t neuronBytes = 20;
+        if (Remaining() < (int64_t(shape.InputCount) + shape.OutputCount) * neuronBytes)
+            Damaged(QStringLiteral("it ends in the middle of its network's description"));
+        for (int layer = 0; layer < 2; ++layer) {
+            const double lower = layer == 0 ? shape.InputLower : shape.OutputLower;
+            const double upper = layer == 0 ? shape.InputUpper : shape.OutputUpper;
+            const uint32_t levels = layer == 0 ? shape.InputLevels() : shape.OutputLevels();
+            for (int neuron = 0; neuron < expectedCounts[layer]; ++neuron) {
+                const double readLower = F64("network's description");
+                const double readUpper = F64("network's description");
+                const uint32_t readLevels = U32("network's description");
+                if (readLower != lower || readUpper != upper || readLevels != levels)
+                    Other(QStringLiteral(
+                        "neuron %1 of layer %2 has the range %3 to %4 in %5 levels, not %6 to %7 "
+                        "in %8")
+                              .arg(neuron)
+                              .arg(layer)
+                              .arg(readLower)
+                              .arg(readUpper)
+                              .arg(readLevels)
+                              .arg(lower)
+                              .arg(upper)
+                              .arg(levels));
+            }
+        }
+    }
+
+    // Streams the store into the fresh network's store, checking every slot that the layout fixes against
+    // the fresh layout on the way, and the checksum along with it.
+    void ReadStore(char* store, uint64_t slotCount)
+    {
+        const std::vector<TLayoutRegion> regions = LayoutRegions(shape);
+        std::vector<char> buffer(size_t(std::min<uint64_t>(slotCount * 4, StoreChunkBytes)));
+        for (uint64_t first = 0; first < slotCount;) {
+            const uint64_t count = std::min<uint64_t>(slotCount - first, buffer.size() / 4);
+            Take(buffer.data(), int64_t(count * 4), "store");
+            const char* fresh = store + first * 4;
+            for (const TLayoutRegion& region : regions) {
+                const uint64_t begin = std::max(region.Begin, first);
+                const uint64_t end = std::min(region.End, first + count);
+                if (begin >= end)
+                    continue;
+                uint32_t k = uint32_t((begin - region.Begin) % region.RecordSize);
+                for (uint64_t slot = begin; slot < end; ++slot) {
+                    if ((region.FixedMask >> k & 1u)
+                        && std::memcmp(buffer.data() + (slot - first) * 4, fresh + (slot - first) * 4, 4)
+                            != 0)
+                        Damaged(QStringLiteral("slot %1 of its store does not belong to Mirava's network")
+                                    .arg(slot));
+                    if (++k == region.RecordSize)
+                        k = 0;
+                }
+            }
+            std::memcpy(store + first * 4, buffer.data(), count * 4);
+            first += count;
+        }
+    }
+
+    QStringList ReadList(const QString& what)
+    {
+        const uint32_t size = U32("lists");
+        if (int64_t(size) > Remaining() - 4)
+            Damaged(QStringLiteral("its list of %1 claims %2 bytes, more than the file holds")
+                        .arg(what)
+                        .arg(size));
+        QByteArray text(qsizetype(size), Qt::Uninitialized);
+        Take(text.data(), size, "lists");
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString decoded = decoder.decode(text);
+        if (decoder.hasError())
+            Damaged(QStringLiteral("its list of %1 is not UTF-8 text").arg(what));
+        if (!decoded.endsWith(u'\n') || decoded.count(u'\n') != SlotCount)
+            Damaged(QStringLiteral("its list of %1 has %2 lines, not %3")
+                        .arg(what)
+                        .arg(decoded.count(u'\n') + (decoded.endsWith(u'\n') || decoded.isEmpty() ? 0 : 1))
+                        .arg(SlotCount));
+        decoded.chop(1);
+        return decoded.split(u'\n');
+    }
+
+    TSource& source;
+    QString name;
+    const TNetworkShape& shape;
+    int64_t position = 0;
+    uint32_t crc = uint32_t(crc32_z(0, nullptr, 0));
+};
+
+struct TSpan
+{
+    const char* Data;
+    qint64 Size;
+};
+
+// The one place where memory files are written: the spans one after the other into a temporary file beside
+// `path`, renamed over it only when everything is written and flushed.
+void WriteSpansAtomically(const QString& path, std::initializer_list<TSpan> spans)
+{
+    QSaveFile file(path);
+    auto fail = [&path, &file]() {
+        QString reason = file.errorString();
+        file.cancelWriting();
+        Fail(QStringLiteral("Cannot create file %1. %2").arg(Quoted(path), reason));
+    };
+    if (!file.open(QIODevice::WriteOnly))
+        fail();
+    for (const TSpan& span : spans) {
+        if (file.write(span.Data, span.Size) != span.Size)
+            fail();
+    }
+    if (!file.commit())
+        fail();
+}
+
+} // namespace
+
+int TMemory::UsedSlotCount() const
+{
+    return int(TrainedList.count(QStringLiteral("1")));
+}
+
+void SaveMemoryFile(const QString& path, TMemoProcessor& processor)
+{
+    if (!processor.HasNetwork())
+        Fail(QStringLiteral("Set up the network first"));
+    TNeuralNetwork& network = *processor.Networks.front();
+    TMMFArray& store = *network.Store;
+
+    QByteArray head(MemoryFile::Magic, sizeof MemoryFile::Magic);
+    PutU32(head, MemoryFile::Version);
+    PutU32(head, SlotCount);
+    const int layers = network.Layers->Count();
+    PutU32(head, uint32_t(layers));
+    for (int layer = 0; layer < layers; ++layer)
+        PutU32(head, uint32_t(network.Layers->Items(layer)->Neurons->Count()));
+    for (int layer = 0; layer < layers; ++layer) {
+        const TNeurons& neurons = *network.Layers->Items(layer)->Neurons;
+        for (int i = 0; i < neurons.Count(); ++i) {
+            const TNeurone& neuron = *neurons.Items(i);
+            PutF64(head, neuron.LowerBound);
+            PutF64(head, neuron.UpperBound);
+            PutU32(head, neuron.LevelCount);
+        }
+    }
+    PutU64(head, store.Count());
+
+    QByteArray tail;
+    for (const QStringList* list : { &processor.NameList, &processor.FileList, &processor.TrainedList }) {
+        const QByteArray text = ListText(*list);
+        PutU32(tail, uint32_t(text.size()));
+        tail += text;
+    }
+
+    // The store goes to the file straight from its mapping.
+    const char* storeBytes = store.Count() == 0 ? nullptr : static_cast<const char*>(store.ItemPtr(0));
+    const qint64 storeSize = qint64(store.Size());
+    uint32_t crc = Crc(uint32_t(crc32_z(0, nullptr, 0)), head.constData(), size_t(head.size()));
+    crc = Crc(crc, storeBytes, size_t(storeSize));
+    crc = Crc(crc, tail.constData(), size_t(tail.size()));
+    PutU32(tail, crc);
+
+    WriteSpansAtomically(path,
+        { { head.constData(), head.size() }, { storeBytes, storeSize }, { tail.constData(), tail.size() } });
+}
+
+TMemory ReadMemoryFile(const QString& path, const TNetworkShape& shape)
+{
+    TFileSource source(path);
+    return TReader(source, path, shape).Read();
+}
+
+TMemory ReadMemoryBytes(const QByteArray& bytes, const QString& name, const TNetworkShape& shape)
+{
+    TBytesSource source(bytes);
+    return TReader(source, name, shape).Read();
+}
+
+void UseMemory(TMemoProcessor& processor, TMemory&& memory)
+{
+    processor.ReleaseNetworks();
+    processor.Networks.push_back(std::move(memory.Network));
+    processor.NameList = std::move(memory.NameList);
+    processor.FileList = std::move(memory.FileList);
+    processor.TrainedList = std::move(memory.TrainedList);
+}

@@ -1,0 +1,335 @@
+#include "app/MemoryFile.h"
+
+#include "app/AppError.h"
+#include "network/NeuralNetwork.h"
+#include "support/StripedPerson.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <sys/stat.h>
+#include <zlib.h>
+
+namespace {
+
+// A network small enough that every damage case reads in no time: 30 inputs, the 20 slots as outputs.
+TNetworkShape SmallShape()
+{
+    TNetworkShape shape;
+    shape.InputCount = 30;
+    return shape;
+}
+
+TInputPattern RandomPattern(size_t size, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> grey(0, 255);
+    TInputPattern pattern(size);
+    for (float& value : pattern)
+        value = float(grey(random));
+    return pattern;
+}
+
+// A processor with a network of the shape that has memorised `persons` random patterns.
+void Memorise(TMemoProcessor& processor, const TNetworkShape& shape, int persons)
+{
+    processor.SaveSlotFilesOnMemorise = false;
+    processor.ReleaseNetworks();
+    processor.Networks.push_back(TMemoProcessor::BuildNetwork(shape));
+    processor.Networks.front()->SeedRandom(7);
+    processor.Networks.front()->RandomizeWeights();
+    for (int p = 0; p < persons; ++p)
+        processor.Memorise(QStringLiteral("person %1").arg(p), QStringLiteral("/pictures/p%1.bmp").arg(p),
+            RandomPattern(size_t(shape.InputCount), uint32_t(p)));
+}
+
+QByteArray StoreBytes(TNeuralNetwork& network)
+{
+    return QByteArray(static_cast<const char*>(network.Store->ItemPtr(0)), qsizetype(network.Store->Size()));
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<absent>");
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// Puts a correct checksum on bytes changed on purpose, so that the checks behind it are reached.
+QByteArray Resealed(QByteArray bytes)
+{
+    bytes.chop(4);
+    const uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(bytes.constData()), size_t(bytes.size()));
+    for (int i = 0; i < 4; ++i)
+        bytes += char((crc >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+void PutU32(QByteArray& bytes, qsizetype at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = char((value >> (8 * i)) & 0xFF);
+}
+
+class MemoryFileTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        Memorise(saved, shape, 3);
+        path = folder.filePath(QStringLiteral("three.mmem"));
+        SaveMemoryFile(path, saved);
+        good = ReadBytes(path);
+    }
+
+    // Offsets of the parts of the small file.
+    qsizetype DescriptionAt() const { return 8 + 4 + 4 + 4 + 8; }
+    qsizetype StoreAt() const { return DescriptionAt() + (shape.InputCount + shape.OutputCount) * 20 + 8; }
+    qsizetype ListsAt() const { return StoreAt() + qsizetype(shape.StoreLength() * 4); }
+
+    // Reads `bytes` as a file into a processor in use and expects `message`; the processor keeps its memory.
+    void ExpectRefused(const QByteArray& bytes, const QString& message)
+    {
+        const QString damaged = folder.filePath(QStringLiteral("damaged.mmem"));
+        WriteBytes(damaged, bytes);
+        ExpectRefusedFile(damaged, message);
+    }
+
+    void ExpectRefusedFile(const QString& file, const QString& message)
+    {
+        TMemoProcessor inUse;
+        Memorise(inUse, shape, 1);
+        const QByteArray store = StoreBytes(*inUse.Networks[0]);
+        const QStringList names = inUse.NameList;
+        const TNeuralNetwork* network = inUse.Networks[0].get();
+        try {
+            UseMemory(inUse, ReadMemoryFile(file, shape));
+            ADD_FAILURE() << "read without an error: " << message.toStdString();
+        } catch (const TAppError& error) {
+            EXPECT_EQ(error.what(), QString(message).replace("FILE", u'"' + file + u'"').toStdString());
+        }
+        ASSERT_EQ(inUse.Networks.size(), 1u);
+        EXPECT_EQ(inUse.Networks[0].get(), network);
+        EXPECT_TRUE(StoreBytes(*inUse.Networks[0]) == store);
+        EXPECT_EQ(inUse.NameList, names);
+    }
+
+    QTemporaryDir folder;
+    TNetworkShape shape = SmallShape();
+    TMemoProcessor saved;
+    QString path;
+    QByteArray good;
+};
+
+} // namespace
+
+TEST(MemoryFile, AReopenedMemoryAnswersBitForBitAsBefore)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("people.mmem"));
+    TMemoProcessor before;
+    before.SaveSlotFilesOnMemorise = false;
+    before.SetUpNetwork();
+    for (int p = 0; p < 5; ++p)
+        before.Memorise(QStringLiteral(" Person %1 ").arg(p), QStringLiteral("/faces/émile_%1.bmp").arg(p),
+            TMemoProcessor::BuildInputPattern(StripedPerson(p)));
+    SaveMemoryFile(path, before);
+
+    TMemoProcessor after;
+    after.SaveSlotFilesOnMemorise = false;
+    UseMemory(after, ReadMemoryFile(path));
+    EXPECT_EQ(after.NameList, before.NameList);
+    EXPECT_EQ(after.FileList, before.FileList);
+    EXPECT_EQ(after.TrainedList, before.TrainedList);
+    EXPECT_TRUE(StoreBytes(*after.Networks[0]) == StoreBytes(*before.Networks[0]));
+
+    // Every probe, memorised or not, gets the very same 20 outputs from both.
+    for (int probe = 0; probe < 6; ++probe) {
+        const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(probe));
+        const auto a = before.Recognise(pattern);
+        const auto b = after.Recognise(pattern);
+        ASSERT_EQ(a.Outputs.size(), 20u);
+        ASSERT_EQ(b.Outputs.size(), 20u);
+        EXPECT_EQ(std::memcmp(a.Outputs.data(), b.Outputs.data(), a.Outputs.size() * sizeof(float)), 0);
+        EXPECT_EQ(a.BestSlot, b.BestSlot);
+    }
+    // Both go on learning alike.
+    const TInputPattern sixth = TMemoProcessor::BuildInputPattern(StripedPerson(5));
+    EXPECT_EQ(before.Memorise("six", "six.bmp", sixth), 5);
+    EXPECT_EQ(after.Memorise("six", "six.bmp", sixth), 5);
+    EXPECT_TRUE(StoreBytes(*after.Networks[0]) == StoreBytes(*before.Networks[0]));
+}
+
+TEST_F(MemoryFileTest, ListsKeepTheirTextAndOneLinePerSlot)
+{
+    saved.NameList[3] = QStringLiteral("Zoë\nand Ann");
+    saved.FileList[3] = QStringLiteral("/a b/c.bmp");
+    saved.TrainedList[3] = QStringLiteral("1");
+    SaveMemoryFile(path, saved);
+    const TMemory memory = ReadMemoryFile(path, shape);
+    EXPECT_EQ(memory.NameList[3], QStringLiteral("Zoë and Ann"));
+    EXPECT_EQ(memory.FileList[3], QStringLiteral("/a b/c.bmp"));
+    EXPECT_EQ(memory.NameList[1], QStringLiteral("person 1"));
+    EXPECT_EQ(memory.NameList[19], QString());
+    EXPECT_EQ(memory.UsedSlotCount(), 4);
+}
+
+TEST_F(MemoryFileTest, ATruncatedFileIsRefusedWhereverItEnds)
+{
+    const QString early = QStringLiteral("FILE is damaged: it ends in the middle of its %1");
+    ExpectRefused(QByteArray(), QStringLiteral("FILE is empty, not a memory file"));
+    ExpectRefused(good.left(5), early.arg(u"header"));
+    ExpectRefused(good.left(14), early.arg(u"header"));
+    ExpectRefused(good.left(DescriptionAt() + 100),
+        QStringLiteral("FILE is damaged: it ends in the middle of its "
+                       "network's description"));
+    ExpectRefused(
+        good.left(StoreAt() + 40), QStringLiteral("FILE is damaged: it ends before the end of its store"));
+    ExpectRefused(good.left(ListsAt() + 30),
+        QStringLiteral("FILE is damaged: its list of names claims 44 bytes, more than the file holds"));
+    const QString noChecksum
+        = QStringLiteral("FILE is damaged: its list of used flags claims 40 bytes, more than the file holds");
+    ExpectRefused(good.left(good.size() - 4), noChecksum);
+    ExpectRefused(good.left(good.size() - 1), noChecksum);
+    ExpectRefused(good + "x", QStringLiteral("FILE is damaged: it holds 1 bytes after its checksum"));
+}
+
+TEST_F(MemoryFileTest, AFlippedByteIsFoundWhereverItIs)
+{
+    auto flipped = [this](qsizetype at) {
+        QByteArray bytes = good;
+        bytes[at] = char(bytes[at] ^ 0x10);
+        return bytes;
+    };
+    ExpectRefused(flipped(2), QStringLiteral("FILE is not a Mirava memory file"));
+    ExpectRefused(flipped(12),
+        QStringLiteral("FILE holds a memory that Mirava cannot use: it has 4 memory slots, "
+                       "not 20"));
+    ExpectRefused(flipped(20),
+        QStringLiteral("FILE holds a memory that Mirava cannot use: layer 0 of its network "
+                       "has 14 neurons, not 30"));
+    ExpectRefused(flipped(DescriptionAt() + 6),
+        QStringLiteral("FILE holds a memory that Mirava cannot use: neuron 0 "
+                       "of layer 0 has the range 2.22507e-308 to 255 in 26 "
+                       "levels, not 0 to 255 in 26"));
+    const QString checksum = QStringLiteral("FILE is damaged: its checksum does not match its content");
+    // A weight, a hit count, a name and the checksum itself.
+    const qsizetype lastInterval = ListsAt() - 16;
+    ExpectRefused(flipped(lastInterval + 4), checksum);
+    ExpectRefused(flipped(lastInterval + 8), checksum);
+    ExpectRefused(flipped(ListsAt() + 4), checksum);
+    ExpectRefused(flipped(good.size() - 2), checksum);
+    // A slot that the layout fixes: an interval's centre.
+    ExpectRefused(flipped(lastInterval + 1),
+        QStringLiteral("FILE is damaged: slot %1 of its store does not belong to Mirava's network")
+            .arg((lastInterval - StoreAt()) / 4));
+}
+
+TEST_F(MemoryFileTest, WrongMagicNewerVersionAndOverlongCountsAreRefused)
+{
+    QByteArray bytes = good;
+    bytes.replace(0, 8, "MIRAVAMX");
+    ExpectRefused(bytes, QStringLiteral("FILE is not a Mirava memory file"));
+    ExpectRefused("GIF89a", QStringLiteral("FILE is not a Mirava memory file"));
+
+    bytes = good;
+    PutU32(bytes, 8, 2);
+    ExpectRefused(bytes, QStringLiteral("FILE was made by a newer Mirava (format 2)"));
+    ExpectRefused(Resealed(bytes), QStringLiteral("FILE was made by a newer Mirava (format 2)"));
+
+    // Counts that claim more than the file holds are refused before anything is set aside for them.
+    bytes = good;
+    PutU32(bytes, 20, 0xFFFFFFFFu);
+    ExpectRefused(Resealed(bytes),
+        QStringLiteral("FILE holds a memory that Mirava cannot use: layer 0 of its "
+                       "network has 4294967295 neurons, not 30"));
+    bytes = good;
+    PutU32(bytes, StoreAt() - 8, 0xFFFFFFF0u);
+    ExpectRefused(Resealed(bytes),
+        QStringLiteral("FILE is damaged: its store has 4294967280 slots where the network "
+                       "needs %1")
+            .arg(shape.StoreLength()));
+    bytes = good;
+    PutU32(bytes, ListsAt(), 0x7FFFFFF0u);
+    ExpectRefused(Resealed(bytes),
+        QStringLiteral("FILE is damaged: its list of names claims 2147483632 bytes, more "
+                       "than the file holds"));
+}
+
+TEST_F(MemoryFileTest, ListsAreCheckedBehindAGoodChecksum)
+{
+    const qsizetype names = ListsAt();
+    QByteArray bytes = good;
+    const qsizetype lastFlagAt = bytes.size() - 4 - 2;
+    ASSERT_EQ(bytes[lastFlagAt], '0');
+    bytes[lastFlagAt] = '2';
+    ExpectRefused(
+        Resealed(bytes), QStringLiteral("FILE is damaged: a used flag reads \"2\" instead of 0 or 1"));
+    bytes[lastFlagAt] = '\n';
+    ExpectRefused(
+        Resealed(bytes), QStringLiteral("FILE is damaged: its list of used flags has 21 lines, not 20"));
+    bytes = good;
+    bytes[names + 4] = char(0xFF);
+    ExpectRefused(Resealed(bytes), QStringLiteral("FILE is damaged: its list of names is not UTF-8 text"));
+}
+
+TEST_F(MemoryFileTest, AFolderAFifoAndAMissingFileAreRefusedAtOnce)
+{
+    const QString sub = folder.filePath(QStringLiteral("folder.mmem"));
+    ASSERT_TRUE(QDir().mkdir(sub));
+    ExpectRefusedFile(sub, QStringLiteral("FILE is a folder, not a memory file"));
+    const QString fifo = folder.filePath(QStringLiteral("fifo.mmem"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    ExpectRefusedFile(fifo, QStringLiteral("FILE is not a regular file"));
+    ExpectRefusedFile(folder.filePath(QStringLiteral("none.mmem")),
+        QStringLiteral("Cannot open FILE: No such file or directory"));
+    ExpectRefusedFile(QStringLiteral("/dev/null"), QStringLiteral("FILE is not a regular file"));
+}
+
+TEST_F(MemoryFileTest, AFileOfAnotherShapeIsRefused)
+{
+    TNetworkShape other = shape;
+    other.InputCount = 31;
+    TMemoProcessor processor;
+    Memorise(processor, other, 1);
+    SaveMemoryFile(path, processor);
+    ExpectRefusedFile(path,
+        QStringLiteral("FILE holds a memory that Mirava cannot use: layer 0 of its network has 31 "
+                       "neurons, not 30"));
+}
+
+TEST_F(MemoryFileTest, AFailedWriteLeavesTheOldFileWhole)
+{
+    TMemoProcessor other;
+    Memorise(other, shape, 5);
+    // A folder in the file's place, and a folder that is not there.
+    const QString sub = folder.filePath(QStringLiteral("taken.mmem"));
+    ASSERT_TRUE(QDir().mkdir(sub));
+    EXPECT_THROW(SaveMemoryFile(sub, other), TAppError);
+    try {
+        SaveMemoryFile(folder.filePath(QStringLiteral("gone/x.mmem")), other);
+        ADD_FAILURE() << "saved into a missing folder";
+    } catch (const TAppError& error) {
+        EXPECT_TRUE(QString::fromUtf8(error.what())
+                        .startsWith(QStringLiteral("Cannot create file \"%1\". ")
+                                        .arg(folder.filePath(QStringLiteral("gone/x.mmem")))))
+            << error.what();
+    }
+    EXPECT_EQ(ReadBytes(path), good);
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList { "three.mmem" });
+
+    TMemoProcessor empty;
+    EXPECT_THROW(SaveMemoryFile(path, empty), TAppError);
+    EXPECT_EQ(ReadBytes(path), good);
+}

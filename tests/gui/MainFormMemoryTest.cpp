@@ -1,0 +1,260 @@
+#include "AppTestSupport.h"
+#include "app/AboutBox.h"
+#include "app/MemoryFile.h"
+#include "pictures/Image.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QScreen>
+#include <deque>
+
+namespace {
+using TAnswer = std::function<int(QDialog&)>;
+
+TAnswer PickFile(const QString& path)
+{
+    return [path](QDialog& dialog) {
+        static_cast<QFileDialog&>(dialog).selectFile(path);
+        return int(QDialog::Accepted);
+    };
+}
+
+TAnswer Press(QMessageBox::StandardButton button)
+{
+    return [button](QDialog&) { return int(button); };
+}
+
+const TAnswer Reject = [](QDialog&) { return int(QDialog::Rejected); };
+} // namespace
+
+// Window tests of Save, Open and the question before memories are lost. Each modal dialog takes the next
+// scripted answer; the names of the dialogs (and the questions' texts) are recorded.
+class MemoryCommands : public TWindowTest
+{
+protected:
+    void SetUp() override
+    {
+        TWindowTest::SetUp();
+        SetDialogRunner([this](QDialog& dialog) {
+            Dialogs.append(dialog.objectName());
+            if (auto* box = qobject_cast<QMessageBox*>(&dialog))
+                Questions.append(box->text());
+            if (Answers.empty())
+                return int(QDialog::Rejected);
+            const TAnswer answer = Answers.front();
+            Answers.pop_front();
+            return answer(dialog);
+        });
+    }
+
+    TMainForm& StartWithPeople()
+    {
+        for (int p = 0; p < 4; ++p)
+            SavePerson(p, App(QStringLiteral("person%1.bmp").arg(p)));
+        return Start();
+    }
+
+    void MemoriseAs(int person, const QString& name)
+    {
+        Choose(person);
+        form->Edit2->setText(name);
+        Command("8");
+    }
+
+    // Set up and two persons memorised, nothing saved.
+    TMainForm& StartWithTwoMemorised()
+    {
+        TMainForm& window = StartWithPeople();
+        Command("3");
+        MemoriseAs(0, "Anna");
+        MemoriseAs(1, "Bert");
+        Messages.clear();
+        Dialogs.clear();
+        return window;
+    }
+
+    std::deque<TAnswer> Answers;
+    QStringList Questions;
+};
+
+TEST_F(MemoryCommands, SaveNeedsANetworkAndCancelDoesNothing)
+{
+    TMainForm& window = StartWithPeople();
+    Command("1");
+    EXPECT_EQ(Messages, QStringList { "Set up the network first" });
+    EXPECT_TRUE(Dialogs.isEmpty());
+
+    Command("3");
+    Messages.clear();
+    Answers = { Reject };
+    Command("1");
+    EXPECT_EQ(Dialogs, QStringList { "SaveDialog1" });
+    EXPECT_TRUE(Messages.isEmpty());
+    EXPECT_EQ(window.StatusText(), QString());
+    EXPECT_EQ(QDir(Work(".")).entryList(QDir::Files), QStringList());
+    EXPECT_EQ(window.SaveDialog1->nameFilters(), QStringList { "Mirava memory (*.mmem)" });
+    EXPECT_EQ(window.OpenDialog1->nameFilters(), QStringList { "Mirava memory (*.mmem)" });
+}
+
+TEST_F(MemoryCommands, SavedMemoriesOpenAgainAndAreRecognised)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    EXPECT_TRUE(window.MemoriesUnsaved());
+    Answers = { PickFile(Work("people")) }; // the suffix is added
+    Command("1");
+    const QString file = Work("people.mmem");
+    ASSERT_TRUE(QFileInfo(file).isFile()) << window.StatusText().toStdString();
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Saved 2 persons to %1").arg(file));
+    EXPECT_FALSE(window.MemoriesUnsaved());
+    const QStringList names = window.Memo.NameList;
+    const QStringList files = window.Memo.FileList;
+
+    // A new network forgets them; nothing asks, as they were saved.
+    Command("3");
+    EXPECT_EQ(Dialogs, QStringList { "SaveDialog1" });
+    EXPECT_EQ(Messages, QStringList { "OK!" });
+    Messages.clear();
+    ASSERT_TRUE(QFile::remove(Work("listname.ini")));
+
+    window.Edit2->setText("typed");
+    window.Label1->setText("typed");
+    window.Image2->LoadFromFile(App("person0.bmp"));
+    Answers = { PickFile(file) };
+    Command("2");
+    EXPECT_EQ(Dialogs, (QStringList { "SaveDialog1", "OpenDialog1" }));
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Opened 2 persons from %1").arg(file));
+    EXPECT_EQ(window.Memo.NameList, names);
+    EXPECT_EQ(window.Memo.FileList, files);
+    EXPECT_EQ(window.Memo.Networks.size(), 1u);
+    EXPECT_TRUE(window.Edit2->text().isEmpty());
+    EXPECT_TRUE(window.Label1->text().isEmpty());
+    EXPECT_TRUE(window.Image2->IsEmpty());
+    EXPECT_TRUE(ReadBytes(Work("listname.ini")).startsWith("Anna\r\nBert\r\n\r\n"));
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join('\n').toStdString();
+    for (int p : { 1, 0 }) {
+        Choose(p);
+        Command("6");
+        EXPECT_EQ(window.Edit2->text(), names[p]);
+    }
+}
+
+TEST_F(MemoryCommands, ABadFileLeavesTheMemoryInUse)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    WriteBytes(Work("bad.mmem"), "MIRAVAMM\x01");
+    const TNeuralNetwork* network = window.Memo.Networks[0].get();
+    const QStringList names = window.Memo.NameList;
+    Answers = { Press(QMessageBox::Discard), PickFile(Work("bad.mmem")) };
+    Command("2");
+    EXPECT_EQ(Messages,
+        QStringList {
+            QStringLiteral("\"%1\" is damaged: it ends in the middle of its header").arg(Work("bad.mmem")) });
+    EXPECT_EQ(window.Memo.Networks[0].get(), network);
+    EXPECT_EQ(window.Memo.NameList, names);
+    EXPECT_TRUE(window.MemoriesUnsaved());
+}
+
+TEST_F(MemoryCommands, SetUpAsksFirstWhenMemoriesWouldBeLost)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    const TNeuralNetwork* network = window.Memo.Networks[0].get();
+
+    // Cancel, and Save with the save dialog cancelled, leave everything as it was.
+    Answers = { Press(QMessageBox::Cancel), Press(QMessageBox::Save), Reject };
+    Command("3");
+    Command("3");
+    EXPECT_EQ(Questions, QStringList(2, "Save the memories of 2 persons first?"));
+    EXPECT_EQ(Dialogs, (QStringList { "SaveQuestion", "SaveQuestion", "SaveDialog1" }));
+    EXPECT_EQ(window.Memo.Networks[0].get(), network);
+    EXPECT_TRUE(Messages.isEmpty());
+
+    // Save writes the file, then the network is set up.
+    Answers = { Press(QMessageBox::Save), PickFile(Work("kept.mmem")) };
+    Command("3");
+    EXPECT_TRUE(QFileInfo(Work("kept.mmem")).isFile());
+    EXPECT_EQ(Messages, QStringList { "OK!" });
+    EXPECT_FALSE(window.MemoriesUnsaved());
+
+    // Don't save goes on without a file.
+    MemoriseAs(2, "Carla");
+    Questions.clear();
+    Answers = { Press(QMessageBox::Discard) };
+    Command("3");
+    EXPECT_EQ(Questions, QStringList { "Save the memories of 3 persons first?" });
+    EXPECT_EQ(QDir(Work(".")).entryList({ "*.mmem" }), QStringList { "kept.mmem" });
+
+    // Nothing memorised since: no question.
+    Questions.clear();
+    Command("3");
+    EXPECT_TRUE(Questions.isEmpty());
+}
+
+TEST_F(MemoryCommands, CloseAsksOnlyWhenMemoriesWouldBeLost)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    Answers = { Press(QMessageBox::Cancel) };
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.Memo.Networks.size(), 1u);
+    EXPECT_EQ(Questions, QStringList { "Save the memories of 2 persons first?" });
+
+    // A failed save keeps the window open and says why.
+    ASSERT_TRUE(QDir().mkdir(Work("taken.mmem")));
+    Answers = { Press(QMessageBox::Save), PickFile(Work("taken.mmem")) };
+    EXPECT_FALSE(window.close());
+    ASSERT_EQ(Messages.size(), 1);
+    EXPECT_TRUE(Messages[0].startsWith(QStringLiteral("Cannot create file \"%1\"").arg(Work("taken.mmem"))));
+
+    Answers = { Press(QMessageBox::Discard) };
+    EXPECT_TRUE(window.close());
+    EXPECT_TRUE(window.Memo.Networks.empty());
+    EXPECT_EQ(Questions.size(), 3);
+
+    // A window with nothing new closes without a question.
+    form.reset();
+    Questions.clear();
+    TMainForm& second = Start();
+    Command("3");
+    EXPECT_TRUE(second.close());
+    EXPECT_TRUE(Questions.isEmpty());
+}
+
+TEST_F(MemoryCommands, OpenAsksFirstAndCancelKeepsEverything)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    Answers = { Press(QMessageBox::Cancel) };
+    Command("2");
+    EXPECT_EQ(Dialogs, QStringList { "SaveQuestion" });
+    EXPECT_TRUE(window.MemoriesUnsaved());
+}
+
+TEST_F(MemoryCommands, AStopSignalKeepsUnsavedMemoriesForTheNextStart)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    window.StopBySignal();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(Questions.isEmpty());
+    const TMemory memory = ReadMemoryFile(Work("recovered.mmem"));
+    EXPECT_EQ(memory.NameList.mid(0, 3), (QStringList { "Anna", "Bert", "" }));
+
+    form.reset();
+    TMainForm& next = Start();
+    EXPECT_EQ(next.StatusText(),
+        QStringLiteral("The memories of the last stop were kept in %1: open it to go on with them")
+            .arg(Work("recovered.mmem")));
+
+    // Nothing unsaved: nothing is written.
+    ASSERT_TRUE(QFile::remove(Work("recovered.mmem")));
+    Command("3");
+    next.StopBySignal();
+    EXPECT_FALSE(QFileInfo::exists(Work("recovered.mmem")));
+}
+
+TEST_F(MemoryCommands, TheAboutBoxOpensCentredOnTheScreen)
+{
+    TMainForm& window = Start();
+    window.move(0, 0);
+    Command("0");
+    const QRect screen = window.screen()->availableGeometry();
+    EXPECT_LE((window.AboutBox->geometry().center() - screen.center()).manhattanLength(), 2);
+}
