@@ -1,10 +1,10 @@
 #include "app/MemoryFile.h"
 
 #include "app/AppError.h"
+#include "app/TextFiles.h"
 #include "network/NeuralNetwork.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <algorithm>
 #include <bit>
@@ -420,32 +420,6 @@ private:
     uint32_t crc = uint32_t(crc32_z(0, nullptr, 0));
 };
 
-struct TSpan
-{
-    const char* Data;
-    qint64 Size;
-};
-
-// The one place where memory files are written: the spans one after the other into a temporary file beside
-// `path`, renamed over it only when everything is written and flushed.
-void WriteSpansAtomically(const QString& path, std::initializer_list<TSpan> spans)
-{
-    QSaveFile file(path);
-    auto fail = [&path, &file]() {
-        QString reason = file.errorString();
-        file.cancelWriting();
-        Fail(QStringLiteral("Cannot create file %1. %2").arg(Quoted(path), reason));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        fail();
-    for (const TSpan& span : spans) {
-        if (file.write(span.Data, span.Size) != span.Size)
-            fail();
-    }
-    if (!file.commit())
-        fail();
-}
-
 } // namespace
 
 int TMemory::UsedSlotCount() const
@@ -493,8 +467,9 @@ void SaveMemoryFile(const QString& path, TMemoProcessor& processor)
     crc = Crc(crc, tail.constData(), size_t(tail.size()));
     PutU32(tail, crc);
 
-    WriteSpansAtomically(path,
-        { { head.constData(), head.size() }, { storeBytes, storeSize }, { tail.constData(), tail.size() } });
+    WritePiecesAtomically(path,
+        { { head.constData(), size_t(head.size()) }, { storeBytes, size_t(storeSize) },
+            { tail.constData(), size_t(tail.size()) } });
 }
 
 TMemory ReadMemoryFile(const QString& path, const TNetworkShape& shape)

@@ -1,6 +1,7 @@
 #include "app/MemoryFile.h"
 
 #include "app/AppError.h"
+#include "app/TextFiles.h"
 #include "network/NeuralNetwork.h"
 #include "support/StripedPerson.h"
 
@@ -80,6 +81,33 @@ void PutU32(QByteArray& bytes, qsizetype at, uint32_t value)
     for (int i = 0; i < 4; ++i)
         bytes[at + i] = char((value >> (8 * i)) & 0xFF);
 }
+
+// A disk that is full once `room` bytes are written.
+class TFullDisk : public TFileWriteSystem
+{
+public:
+    explicit TFullDisk(size_t room)
+        : room(room)
+    {
+        previous = TFileWriteSystem::SetDefault(this);
+    }
+    ~TFullDisk() override { TFileWriteSystem::SetDefault(previous); }
+    ssize_t Write(int fd, const void* data, size_t size) override
+    {
+        if (room == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        const ssize_t written = TFileWriteSystem::Write(fd, data, std::min(size, room));
+        if (written > 0)
+            room -= size_t(written);
+        return written;
+    }
+
+private:
+    size_t room;
+    TFileWriteSystem* previous = nullptr;
+};
 
 class MemoryFileTest : public testing::Test
 {
@@ -328,6 +356,20 @@ TEST_F(MemoryFileTest, AFailedWriteLeavesTheOldFileWhole)
     }
     EXPECT_EQ(ReadBytes(path), good);
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList { "three.mmem" });
+
+    // A disk that fills up in the header, in the store and in the lists.
+    for (size_t room : { size_t(10), size_t(StoreAt() + 100), size_t(ListsAt() + 10) }) {
+        TFullDisk full(room);
+        try {
+            SaveMemoryFile(path, other);
+            ADD_FAILURE() << "saved onto a full disk";
+        } catch (const TAppError& error) {
+            EXPECT_EQ(error.what(),
+                QStringLiteral("Cannot create file \"%1\". No space left on device").arg(path).toStdString());
+        }
+        EXPECT_EQ(ReadBytes(path), good);
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList { "three.mmem" });
+    }
 
     TMemoProcessor empty;
     EXPECT_THROW(SaveMemoryFile(path, empty), TAppError);
