@@ -614,9 +614,17 @@ QString Persons(int count)
     return count == 1 ? QStringLiteral("1 person") : QStringLiteral("%1 persons").arg(count);
 }
 
-QString ChosenFile(const QFileDialog& dialog)
+// Runs a file dialog; the chosen file, or an empty text when it was cancelled.
+QString RunFileDialog(QFileDialog& dialog)
 {
-    return dialog.selectedFiles().value(0);
+    const int result = RunModal(dialog);
+    // The name field's completion list can outlive the dialog when the Return that accepted the name also
+    // accepted the dialog; left open, it would swallow the next click in the window.
+    while (QWidget* popup = QApplication::activePopupWidget()) {
+        if (!popup->close())
+            break;
+    }
+    return result == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
 }
 } // namespace
 
@@ -626,9 +634,7 @@ bool TMainForm::SaveMemoryCommand()
         ShowMessage(SetUpFirst);
         return false;
     }
-    if (RunModal(*SaveDialog1) != QDialog::Accepted)
-        return false;
-    QString file = ChosenFile(*SaveDialog1);
+    QString file = RunFileDialog(*SaveDialog1);
     if (file.isEmpty())
         return false;
     if (QFileInfo(file).suffix().isEmpty())
@@ -646,9 +652,7 @@ void TMainForm::OpenMemoryCommand()
 {
     if (!MayLoseMemories())
         return;
-    if (RunModal(*OpenDialog1) != QDialog::Accepted)
-        return;
-    const QString file = ChosenFile(*OpenDialog1);
+    const QString file = RunFileDialog(*OpenDialog1);
     if (file.isEmpty())
         return;
     TMemory memory;

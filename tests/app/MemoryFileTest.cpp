@@ -2,6 +2,7 @@
 
 #include "app/AppError.h"
 #include "app/TextFiles.h"
+#include "fuzz/MemoryFileTarget.h"
 #include "network/NeuralNetwork.h"
 #include "support/StripedPerson.h"
 
@@ -374,4 +375,18 @@ TEST_F(MemoryFileTest, AFailedWriteLeavesTheOldFileWhole)
     TMemoProcessor empty;
     EXPECT_THROW(SaveMemoryFile(path, empty), TAppError);
     EXPECT_EQ(ReadBytes(path), good);
+}
+
+// The fuzzer's seeds through its own entry point: ok-* files are accepted and used, bad-* refused.
+TEST(MemoryFile, FuzzSeedsReplay)
+{
+    const QDir dir(QStringLiteral(MIRAVA_FUZZ_CORPUS "/memory"));
+    const QStringList names = dir.entryList(QDir::Files);
+    ASSERT_GE(names.size(), 5);
+    for (const QString& name : names) {
+        const QByteArray data = ReadBytes(dir.filePath(name));
+        const bool accepted
+            = FuzzMemoryFile(reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()));
+        EXPECT_EQ(accepted, name.startsWith("ok-")) << name.toStdString();
+    }
 }

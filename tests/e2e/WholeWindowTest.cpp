@@ -334,6 +334,72 @@ protected:
             << Text(Describe(lastState));
     }
 
+    void OpenFacesFolder()
+    {
+        // Opens the pictures' folder with the keyboard in the tree: a click on the selected folder, Right to
+        // unfold it and, once its subfolders are read, Right again to step into them; then Down to the
+        // pictures' folder. The tree reads its folders in the background and rows above the current one may
+        // still come in, so the click waits until the current row has kept its place for a moment.
+        QString treeRow;
+        int unchanged = 0;
+        ASSERT_TRUE(WaitFor(
+            [&](const TState& state) {
+                const QString row = Get(state, "Geometry.TreeCurrent");
+                unchanged = row == treeRow && !row.isEmpty() ? unchanged + 1 : 0;
+                treeRow = row;
+                return unchanged >= 4;
+            },
+            StartTimeout))
+            << "the tree's current row kept moving; state:\n"
+            << Text(Describe(lastState));
+        ClickAt(ParseRect(treeRow)->center());
+        ASSERT_TRUE(WaitFor([&](const TState& state) {
+            return Get(state, "TreeCurrent") == programFolder.chopped(1);
+        })) << "the click on the program's folder selected another one; state:\n"
+            << Text(Describe(lastState));
+        bool inside = false;
+        for (int step = 0; step < 20 && !inside; ++step) {
+            Xdotool({ "key", "Right" });
+            inside = WaitFor(
+                [&](const TState& state) { return Get(state, "TreeCurrent").startsWith(programFolder); },
+                500ms);
+        }
+        ASSERT_TRUE(inside) << "could not open the program's folder in the tree; state:\n"
+                            << Text(Describe(lastState));
+        const QString wantedFolder = facesFolder + u'/';
+        for (int step = 0; step < 40 && Value("TreeCurrent") != facesFolder; ++step) {
+            const QString before = Value("TreeCurrent");
+            Xdotool({ "key", "Down" });
+            WaitFor([&](const TState& state) { return Get(state, "TreeCurrent") != before; }, 3s);
+            if (!Value("TreeCurrent").startsWith(programFolder))
+                break; // left the program's folder: the pictures' folder is not below it
+        }
+        ASSERT_EQ(Text(Value("TreeCurrent")), Text(facesFolder)) << "state:\n" << Text(Describe(lastState));
+        ASSERT_TRUE(WaitFor([&](const TState& state) {
+            return Get(state, "Folder") == wantedFolder && Get(state, "ListCount") == u"9";
+        })) << "the folder's pictures were not listed; state:\n"
+            << Text(Describe(lastState));
+    }
+
+    // Gives the name of a file in the file dialog on show (which opens in the program's working folder) and
+    // waits until the status bar says `done`.
+    void AnswerFileDialog(const QString& fileName, const QString& done)
+    {
+        ASSERT_TRUE(WaitForValue(QStringLiteral("Modal"), QStringLiteral("QFileDialog")))
+            << "no file dialog; state:\n"
+            << Text(Describe(lastState));
+        if (const std::optional<QRect> dialog = Rect("Geometry.Modal"))
+            Xdotool({ "mousemove", std::to_string(dialog->x() + 6), std::to_string(dialog->y() + 6) });
+        Xdotool({ "type", "--delay", "30", Text(fileName) });
+        Xdotool({ "key", "Return" });
+        // A completion list that the name brought up takes the first Return.
+        if (!WaitForValue(QStringLiteral("Modal"), QString(), 1500ms))
+            Xdotool({ "key", "Return" });
+        ASSERT_TRUE(WaitForValue(QStringLiteral("StatusBar1"), done))
+            << "the status did not say \"" << Text(done) << "\"; state:\n"
+            << Text(Describe(lastState));
+    }
+
     // Without a skin no command can be given: a click where the set-up button would be changes nothing.
     void ExpectNoCommandFromTheTopPanel()
     {
@@ -365,7 +431,7 @@ protected:
     TState lastState;
 };
 
-TEST_F(WholeWindow, MemoriseAndRecogniseThroughTheSkin)
+TEST_F(WholeWindow, MemoriseAndRecogniseThroughTheSkinAndAgainAfterARestart)
 {
     // Three persons with three pictures each, which differ by a few pixels of shift.
     {
@@ -386,49 +452,7 @@ TEST_F(WholeWindow, MemoriseAndRecogniseThroughTheSkin)
     EXPECT_EQ(Text(Value("Skin.Playing")), "1") << "the skin is not playing";
     EXPECT_EQ(Text(Value("Networks")), "0");
 
-    // Open the pictures' folder with the keyboard in the tree: a click on the selected folder, Right to
-    // unfold it and, once its subfolders are read, Right again to step into them; then Down to the pictures'
-    // folder.
-    // The tree reads its folders in the background and rows above the current one may still come in, so the
-    // click waits until the current row has kept its place for a moment.
-    QString treeRow;
-    int unchanged = 0;
-    ASSERT_TRUE(WaitFor(
-        [&](const TState& state) {
-            const QString row = Get(state, "Geometry.TreeCurrent");
-            unchanged = row == treeRow && !row.isEmpty() ? unchanged + 1 : 0;
-            treeRow = row;
-            return unchanged >= 4;
-        },
-        StartTimeout))
-        << "the tree's current row kept moving; state:\n"
-        << Text(Describe(lastState));
-    ClickAt(ParseRect(treeRow)->center());
-    ASSERT_TRUE(WaitFor([&](const TState& state) {
-        return Get(state, "TreeCurrent") == programFolder.chopped(1);
-    })) << "the click on the program's folder selected another one; state:\n"
-        << Text(Describe(lastState));
-    bool inside = false;
-    for (int step = 0; step < 20 && !inside; ++step) {
-        Xdotool({ "key", "Right" });
-        inside = WaitFor(
-            [&](const TState& state) { return Get(state, "TreeCurrent").startsWith(programFolder); }, 500ms);
-    }
-    ASSERT_TRUE(inside) << "could not open the program's folder in the tree; state:\n"
-                        << Text(Describe(lastState));
-    const QString wantedFolder = facesFolder + u'/';
-    for (int step = 0; step < 40 && Value("TreeCurrent") != facesFolder; ++step) {
-        const QString before = Value("TreeCurrent");
-        Xdotool({ "key", "Down" });
-        WaitFor([&](const TState& state) { return Get(state, "TreeCurrent") != before; }, 3s);
-        if (!Value("TreeCurrent").startsWith(programFolder))
-            break; // left the program's folder: the pictures' folder is not below it
-    }
-    ASSERT_EQ(Text(Value("TreeCurrent")), Text(facesFolder)) << "state:\n" << Text(Describe(lastState));
-    ASSERT_TRUE(WaitFor([&](const TState& state) {
-        return Get(state, "Folder") == wantedFolder && Get(state, "ListCount") == u"9";
-    })) << "the folder's pictures were not listed; state:\n"
-        << Text(Describe(lastState));
+    ASSERT_NO_FATAL_FAILURE(OpenFacesFolder());
 
     // Set up the network: the skin button with code 3, then the message "OK!".
     ASSERT_NO_FATAL_FAILURE(ClickSkinButton(3));
@@ -459,6 +483,32 @@ TEST_F(WholeWindow, MemoriseAndRecogniseThroughTheSkin)
     QFile names(work.filePath(QStringLiteral("listname.ini")));
     ASSERT_TRUE(names.open(QIODevice::ReadOnly));
     EXPECT_TRUE(names.readAll().startsWith("Anna\r\nBodo\r\n\r\n"));
+    names.close();
+
+    // Save keeps both in a memory file chosen in the save dialog.
+    const QString memory = work.filePath(QStringLiteral("people.mmem"));
+    ASSERT_NO_FATAL_FAILURE(ClickSkinButton(1));
+    ASSERT_NO_FATAL_FAILURE(
+        AnswerFileDialog(QStringLiteral("people"), QStringLiteral("Saved 2 persons to ") + memory));
+    ASSERT_TRUE(QFileInfo(memory).isFile());
+
+    // The program stops; with everything saved it keeps no recovered memories and asks nothing.
+    program.Stop();
+    ASSERT_FALSE(program.Running());
+    EXPECT_FALSE(QFileInfo::exists(work.filePath(QStringLiteral("recovered.mmem"))));
+
+    // Started again it knows nobody until the file is opened; then both persons are recognised by name.
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    ASSERT_NO_FATAL_FAILURE(WaitForWindow());
+    EXPECT_EQ(Text(Value("Networks")), "0");
+    ASSERT_NO_FATAL_FAILURE(OpenFacesFolder());
+    ASSERT_NO_FATAL_FAILURE(ClickSkinButton(2));
+    ASSERT_NO_FATAL_FAILURE(
+        AnswerFileDialog(QStringLiteral("people.mmem"), QStringLiteral("Opened 2 persons from ") + memory));
+    EXPECT_EQ(Text(Value("Networks")), "1");
+    ASSERT_NO_FATAL_FAILURE(Recognise(QStringLiteral("anna_3.bmp"), QStringLiteral("Anna")));
+    ASSERT_NO_FATAL_FAILURE(Recognise(QStringLiteral("bodo_2.bmp"), QStringLiteral("Bodo")));
+    SaveScreenshot(QStringLiteral("recognised-after-open.png"));
 }
 
 TEST_F(WholeWindow, WithoutTheSkinMovieTheWindowStillWorks)

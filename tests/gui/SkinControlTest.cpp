@@ -303,11 +303,11 @@ TEST_F(SkinControl, TheSkinShowsOverTheSkyBlueWindow)
 
     QSignalSpy commands(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand);
     const std::vector<std::pair<QPoint, QString>> buttons = { { { 96, 106 }, "3" }, { { 246, 106 }, "8" },
-        { { 384, 106 }, "6" }, { { 70, 154 }, "1" }, { { 176, 154 }, "0" } };
+        { { 384, 106 }, "6" }, { { 57, 154 }, "1" }, { { 135, 154 }, "2" }, { { 213, 154 }, "0" } };
     for (const auto& [point, code] : buttons)
         QTest::mouseClick(control.get(), Qt::LeftButton, {}, point);
-    ASSERT_EQ(commands.count(), 5);
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(commands.count(), 6);
+    for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(commands.at(i).at(0).toString(), QStringLiteral("buttoncomand"));
         EXPECT_EQ(commands.at(i).at(1).toString(), buttons[i].second);
     }
