@@ -341,8 +341,10 @@ void TMainForm::FormCreate()
     Folders.Create();
     Config = TAppConfig::Read(Folders.ConfigFolder + QStringLiteral("app.ini"));
     Memo.StateFilePrefix = Folders.StateFilePrefix;
-    if (Folders.PerUser)
+    if (Folders.PerUser) {
         SaveDialog1->setDirectory(Folders.DataFolder);
+        OpenDialog1->setDirectory(Folders.DataFolder);
+    }
     setWindowTitle(QStringLiteral("Mirava"));
 
     PicturList = new TMyPicturList(this, Panel2);

@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 
 #include <QFileDialog>
+#include <QMessageBox>
 
 namespace {
 
@@ -53,6 +54,7 @@ TEST_F(UserFolders, AnInstalledWindowWritesOnlyIntoTheUsersFolders)
     TMainForm& window = Start();
     ASSERT_TRUE(window.Folders.PerUser);
     EXPECT_EQ(window.SaveDialog1->directory().absolutePath(), QFileInfo(xdg.Data(QString())).absolutePath());
+    EXPECT_EQ(window.OpenDialog1->directory().absolutePath(), QFileInfo(xdg.Data(QString())).absolutePath());
 
     window.TransparentMoviePlayerControl1MovieCommand("buttoncomand", "3");
     Choose(0);
@@ -63,7 +65,9 @@ TEST_F(UserFolders, AnInstalledWindowWritesOnlyIntoTheUsersFolders)
     window.WriteStateReport();
     EXPECT_TRUE(QFileInfo::exists(xdg.Data(QStringLiteral("mirava-state.txt"))));
 
-    window.close();
+    // Closing asks before the unsaved memory is lost; "Don't save" closes.
+    SetDialogRunner([](QDialog&) { return int(QMessageBox::Discard); });
+    EXPECT_TRUE(window.close());
     EXPECT_EQ(ReadBytes(xdg.Config(QStringLiteral("app.ini"))),
         QByteArray("[globalconst]\nsubfieldXcount=4\nsubfieldYcount=4\nsubfieldworkcount=16\n"));
     form.reset();
