@@ -1,11 +1,13 @@
 #include "AppTestSupport.h"
 #include "app/AboutBox.h"
 #include "app/MemoryFile.h"
+#include "app/QuitSignals.h"
 #include "pictures/Image.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QScreen>
+#include <csignal>
 #include <deque>
 
 namespace {
@@ -248,6 +250,17 @@ TEST_F(MemoryCommands, AStopSignalKeepsUnsavedMemoriesForTheNextStart)
     Command("3");
     next.StopBySignal();
     EXPECT_FALSE(QFileInfo::exists(Work("recovered.mmem")));
+}
+
+TEST_F(MemoryCommands, SigtermKeepsUnsavedMemoriesWithoutAsking)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    TQuitSignals quitSignals(&window);
+    ASSERT_TRUE(quitSignals.Installed());
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    QTRY_VERIFY(!window.isVisible());
+    EXPECT_TRUE(Questions.isEmpty());
+    EXPECT_EQ(ReadMemoryFile(Work("recovered.mmem")).UsedSlotCount(), 2);
 }
 
 TEST_F(MemoryCommands, TheAboutBoxOpensCentredOnTheScreen)
