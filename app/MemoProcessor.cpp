@@ -53,6 +53,9 @@ QByteArray SlotFileContent(const QStringList& list)
 
 const QString SlotFileNames[]
     = { QStringLiteral("listname.ini"), QStringLiteral("listfile.ini"), QStringLiteral("trained.ini") };
+// Names the three temporary files while they replace the old ones, so that a save cut off by a kill
+// between two renames is completed at the next start.
+const QString SlotJournalName = QStringLiteral(".mirava.journal");
 
 // Opens the lock file as a regular file only (a pipe in its place must not block the start).
 int OpenLockFile(const QByteArray& path, int* error)
@@ -133,9 +136,14 @@ QString TMemoProcessor::LockSlotFolder()
 
 void TMemoProcessor::RemoveLeftoverTemporaries() const
 {
+    QStringList paths;
+    for (const QString& name : SlotFileNames)
+        paths.append(StateFilePrefix + name);
+    FinishInterruptedWrite(StateFilePrefix + SlotJournalName, paths);
     const QDir folder(StateFilePrefix.isEmpty() ? QStringLiteral(".") : StateFilePrefix);
     for (const QString& entry : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        for (const QString& name : SlotFileNames) {
+        for (const QString& name :
+            { SlotFileNames[0], SlotFileNames[1], SlotFileNames[2], SlotJournalName }) {
             if (!IsAtomicTemporaryOf(entry, name))
                 continue;
             const QByteArray path = QFile::encodeName(folder.filePath(entry));
@@ -349,7 +357,7 @@ void TMemoProcessor::SaveSlotFiles(
     std::vector<TFileWrite> writes;
     for (int i = 0; i < 3; ++i)
         writes.push_back({ StateFilePrefix + SlotFileNames[i], { PieceOf(contents[i]) } });
-    WriteFilesAtomically(writes);
+    WriteFilesAtomically(writes, StateFilePrefix + SlotJournalName);
 }
 
 QString TMemoProcessor::FormatElapsed(std::chrono::nanoseconds elapsed)

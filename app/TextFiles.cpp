@@ -1,6 +1,7 @@
 #include "app/TextFiles.h"
 
 #include "app/AppError.h"
+#include "pictures/RegularFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -88,6 +89,14 @@ constexpr size_t WriteStep = size_t(1) << 30;
 [[noreturn]] void FailWithErrno(const QString& shownPath, int error)
 {
     Fail(shownPath, qt_error_string(error));
+}
+
+// A journal names a few files; anything larger is no journal of this program.
+constexpr qint64 JournalLimit = 64 * 1024;
+
+QByteArray AbsolutePath(const QByteArray& path)
+{
+    return QFile::encodeName(QFileInfo(QFile::decodeName(path)).absoluteFilePath());
 }
 
 // A file of a group on its way: written to its temporary file, not yet renamed.
@@ -228,12 +237,38 @@ TFileWriteSystem* TFileWriteSystem::SetDefault(TFileWriteSystem* system)
 
 void WriteFilesAtomically(std::span<const TFileWrite> files)
 {
+    WriteFilesAtomically(files, QString());
+}
+
+void WriteFilesAtomically(std::span<const TFileWrite> files, const QString& journalPath)
+{
     TFileWriteSystem* system = TFileWriteSystem::Default();
     std::vector<TPendingFile> pending;
     pending.reserve(files.size());
+    QByteArray journalFile;
     try {
         for (const TFileWrite& file : files)
             pending.push_back(WriteTemporary(system, file.Path, file.Pieces));
+        if (!journalPath.isEmpty()) {
+            QByteArray journal;
+            for (const TPendingFile& file : pending)
+                journal += AbsolutePath(file.temporaryPath) + '\t' + AbsolutePath(file.finalPath) + '\n';
+            const TFilePiece piece = PieceOf(journal);
+            const TPendingFile written
+                = WriteTemporary(system, journalPath, std::span<const TFilePiece>(&piece, 1));
+            if (system->Rename(written.temporaryPath.constData(), written.finalPath.constData()) != 0) {
+                const int error = errno;
+                Discard(system, written);
+                FailWithErrno(journalPath, error);
+            }
+            journalFile = written.finalPath;
+            // The journal must be on the disk before the first rename it stands for.
+            if (system->SyncFolder(written.folder.constData()) != 0) {
+                const int error = errno;
+                system->Remove(journalFile.constData());
+                FailWithErrno(journalPath, error);
+            }
+        }
     } catch (...) {
         for (const TPendingFile& file : pending)
             Discard(system, file);
@@ -244,9 +279,14 @@ void WriteFilesAtomically(std::span<const TFileWrite> files)
             const int error = errno;
             for (size_t j = i; j < pending.size(); ++j)
                 Discard(system, pending[j]);
+            if (!journalFile.isEmpty())
+                system->Remove(journalFile.constData());
             FailWithErrno(pending[i].shownPath, error);
         }
     }
+    // Every rename is done: a kill from here on leaves only the journal, which then names nothing left.
+    if (!journalFile.isEmpty())
+        system->Remove(journalFile.constData());
     // The renames reach the disk only with their folders.
     std::vector<QByteArray> synced;
     for (const TPendingFile& file : pending) {
@@ -273,6 +313,61 @@ void WriteFileAtomically(const QString& path, const QByteArray& content)
 {
     const TFilePiece piece = PieceOf(content);
     WritePiecesAtomically(path, std::span<const TFilePiece>(&piece, 1));
+}
+
+void FinishInterruptedWrite(const QString& journalPath, const QStringList& paths)
+{
+    QString error;
+    const std::optional<QByteArray> journal = ReadRegularFile(journalPath, JournalLimit, &error);
+    if (!journal && !QFileInfo(journalPath).isFile())
+        return;
+    // The files the journal may name: the targets of the caller's paths, as the write found them.
+    std::vector<QByteArray> targets;
+    for (const QString& path : paths) {
+        try {
+            TOldFile old;
+            targets.push_back(AbsolutePath(QFile::encodeName(TargetOf(path, &old))));
+        } catch (const TAppError&) {
+            // a final path that is no regular file takes no rename
+        }
+    }
+    std::vector<std::pair<QByteArray, QByteArray>> renames;
+    bool sound = journal.has_value();
+    for (const QByteArray& line : journal.value_or(QByteArray()).split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> parts = line.split('\t');
+        if (parts.size() != 2 || std::find(targets.begin(), targets.end(), parts[1]) == targets.end()) {
+            sound = false;
+            break;
+        }
+        const QFileInfo temporary(QFile::decodeName(parts[0])), final(QFile::decodeName(parts[1]));
+        if (temporary.absolutePath() != final.absolutePath()
+            || !IsAtomicTemporaryOf(temporary.fileName(), final.fileName())) {
+            sound = false;
+            break;
+        }
+        renames.emplace_back(parts[0], parts[1]);
+    }
+    TFileWriteSystem* system = TFileWriteSystem::Default();
+    if (sound) {
+        for (const auto& [temporary, final] : renames) {
+            struct stat status
+            {
+            };
+            if (::lstat(temporary.constData(), &status) == 0 && S_ISREG(status.st_mode))
+                system->Rename(temporary.constData(), final.constData());
+        }
+        std::vector<QByteArray> synced;
+        for (const auto& rename : renames) {
+            const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(rename.second)).path());
+            if (std::find(synced.begin(), synced.end(), folder) == synced.end()) {
+                system->SyncFolder(folder.constData());
+                synced.push_back(folder);
+            }
+        }
+    }
+    system->Remove(QFile::encodeName(journalPath).constData());
 }
 
 bool IsAtomicTemporaryOf(const QString& entry, const QString& fileName)

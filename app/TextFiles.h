@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstddef>
 #include <initializer_list>
 #include <optional>
@@ -71,6 +72,16 @@ void WritePiecesAtomically(const QString& path, std::initializer_list<TFilePiece
 // Only a rename that fails after an earlier one succeeded (which a folder that took the temporary files
 // hardly ever does) leaves the earlier files new; the error names the file that failed.
 void WriteFilesAtomically(std::span<const TFileWrite> files);
+// The same, whole also across a kill: once every temporary file is on the disk, the journal `journalPath`
+// (one line "<temporary path>\t<final path>" per file, absolute, in rename order) is put in place before the
+// first rename and removed after the last. A program killed between two renames leaves the journal behind,
+// and FinishInterruptedWrite then completes the renames it names.
+void WriteFilesAtomically(std::span<const TFileWrite> files, const QString& journalPath);
+// Completes the write that a journal left behind names: for each line whose final path is the file that one
+// of `paths` stands for and whose temporary path is a temporary file of it, a temporary file still there
+// (a regular file) is renamed over the final one, in the journal's order; then the journal goes. A journal
+// that cannot be read or names other files is only removed. Nothing is done when there is no journal.
+void FinishInterruptedWrite(const QString& journalPath, const QStringList& paths);
 
 // True when entry is the name of a temporary file that a write of fileName makes: "<fileName>.tmp-" and six
 // letters or digits. Only such names may be cleared away as leftovers of an interrupted write.

@@ -1,6 +1,7 @@
 #include "app/MemoProcessor.h"
 
 #include "app/AppError.h"
+#include "app/TextFiles.h"
 #include "support/FileBytes.h"
 #include "support/StripedPerson.h"
 
@@ -424,6 +425,92 @@ TEST_F(MemoWithFiles, LeftoverTemporariesGoWhenTheLockIsTaken)
     for (const QString& name : others)
         EXPECT_TRUE(QFile::exists(Here(name))) << name.toStdString();
     EXPECT_TRUE(QFileInfo(Here("listfile.ini.tmp-dirdir")).isDir());
+}
+
+// Stands for a program killed in the middle of a save: the chosen step throws instead of happening, and
+// nothing after it runs (no clean-up either).
+struct TKilled
+{
+};
+
+class TKilledAtStep : public TFileWriteSystem
+{
+public:
+    enum TStep { WriteOfTrained, RenameOfTrained };
+    explicit TKilledAtStep(TStep step)
+        : step(step)
+        , previous(TFileWriteSystem::SetDefault(this))
+    { }
+    ~TKilledAtStep() override { TFileWriteSystem::SetDefault(previous); }
+    ssize_t Write(int fd, const void* data, size_t size) override
+    {
+        char path[64];
+        const ssize_t length = ::readlink(
+            QByteArray("/proc/self/fd/" + QByteArray::number(fd)).constData(), path, sizeof path);
+        if (step == WriteOfTrained && length > 0 && QByteArray(path, length).contains("/trained.ini.tmp-"))
+            throw TKilled();
+        return TFileWriteSystem::Write(fd, data, size);
+    }
+    int Rename(const char* from, const char* to) override
+    {
+        if (step == RenameOfTrained && QFileInfo(QFile::decodeName(to)).fileName() == "trained.ini")
+            throw TKilled();
+        return TFileWriteSystem::Rename(from, to);
+    }
+
+private:
+    TStep step;
+    TFileWriteSystem* previous;
+};
+
+TEST_F(MemoWithFiles, ASaveCutOffByAKillIsWholeOldOrWholeNewAtTheNextStart)
+{
+    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(0));
+    const QByteArray oldNames = Lines({ "Anna" }) + QByteArray("\r\n").repeated(19);
+    const QByteArray oldTrained = Lines({ "1" }) + QByteArray("0\r\n").repeated(19);
+    const QByteArray newNames = Lines({ "Anna", "Bert" }) + QByteArray("\r\n").repeated(18);
+    const QByteArray newTrained = Lines({ "1", "1" }) + QByteArray("0\r\n").repeated(18);
+    auto leftovers = [&] {
+        return QDir(folder.path()).entryList({ "*.tmp-*", ".mirava.j*" }, QDir::Files | QDir::Hidden);
+    };
+    for (const auto step : { TKilledAtStep::WriteOfTrained, TKilledAtStep::RenameOfTrained }) {
+        SCOPED_TRACE(
+            step == TKilledAtStep::WriteOfTrained ? "killed while writing" : "killed between renames");
+        for (const char* name : { "listname.ini", "listfile.ini", "trained.ini" })
+            QFile::remove(Here(name));
+        {
+            TMemoProcessor killed;
+            killed.SetUpNetwork();
+            killed.Memorise("Anna", "/a.bmp", pattern);
+            TKilledAtStep kill(step);
+            EXPECT_THROW(killed.Memorise("Bert", "/b.bmp", pattern), TKilled);
+        }
+        // The next program in the folder finds the three files of one and the same memorise.
+        TMemoProcessor next;
+        ASSERT_EQ(next.LockSlotFolder(), QString());
+        if (step == TKilledAtStep::WriteOfTrained) {
+            EXPECT_EQ(ReadBytes(Here("listname.ini")), oldNames);
+            EXPECT_EQ(ReadBytes(Here("listfile.ini")), Lines({ "/a.bmp" }) + QByteArray("\r\n").repeated(19));
+            EXPECT_EQ(ReadBytes(Here("trained.ini")), oldTrained);
+        } else {
+            EXPECT_EQ(ReadBytes(Here("listname.ini")), newNames);
+            EXPECT_EQ(ReadBytes(Here("listfile.ini")),
+                Lines({ "/a.bmp", "/b.bmp" }) + QByteArray("\r\n").repeated(18));
+            EXPECT_EQ(ReadBytes(Here("trained.ini")), newTrained);
+        }
+        EXPECT_EQ(leftovers(), QStringList());
+    }
+
+    // A journal that names files other than the slot files renames nothing and goes.
+    WriteBytes(Here("app.ini"), "old");
+    WriteBytes(Here("app.ini.tmp-AAAAAA"), "new");
+    WriteBytes(
+        Here(".mirava.journal"), (Here("app.ini.tmp-AAAAAA") + "\t" + Here("app.ini") + "\n").toUtf8());
+    TMemoProcessor later;
+    ASSERT_EQ(later.LockSlotFolder(), QString());
+    EXPECT_EQ(ReadBytes(Here("app.ini")), "old");
+    EXPECT_EQ(ReadBytes(Here("listname.ini")), newNames);
+    EXPECT_FALSE(QFile::exists(Here(".mirava.journal")));
 }
 
 TEST_F(MemoWithFiles, ALockFileThatIsNoRegularFileIsReportedWithoutWaiting)
