@@ -250,6 +250,12 @@ void WriteFilesAtomically(std::span<const TFileWrite> files, const QString& jour
         for (const TFileWrite& file : files)
             pending.push_back(WriteTemporary(system, file.Path, file.Pieces));
         if (!journalPath.isEmpty()) {
+            // The journal is this program's own file: a link in its place is never followed.
+            struct stat status
+            {
+            };
+            if (::lstat(QFile::encodeName(journalPath).constData(), &status) == 0 && !S_ISREG(status.st_mode))
+                Fail(journalPath, QStringLiteral("Not a regular file"));
             QByteArray journal;
             for (const TPendingFile& file : pending)
                 journal += AbsolutePath(file.temporaryPath) + '\t' + AbsolutePath(file.finalPath) + '\n';

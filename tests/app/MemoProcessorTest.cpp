@@ -511,6 +511,13 @@ TEST_F(MemoWithFiles, ASaveCutOffByAKillIsWholeOldOrWholeNewAtTheNextStart)
     EXPECT_EQ(ReadBytes(Here("app.ini")), "old");
     EXPECT_EQ(ReadBytes(Here("listname.ini")), newNames);
     EXPECT_FALSE(QFile::exists(Here(".mirava.journal")));
+
+    // A link in the journal's place is neither followed nor its target removed: the save is refused.
+    later.SetUpNetwork();
+    ASSERT_TRUE(QFile::link(Here("app.ini"), Here(".mirava.journal")));
+    EXPECT_THROW(later.Memorise("Carl", "/c.bmp", pattern), TAppError);
+    EXPECT_EQ(ReadBytes(Here("app.ini")), "old");
+    EXPECT_EQ(later.UsedSlotCount(), 0);
 }
 
 TEST_F(MemoWithFiles, ALockFileThatIsNoRegularFileIsReportedWithoutWaiting)
