@@ -10,8 +10,12 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -144,4 +148,39 @@ TEST_F(CliMemory, WrongCommandLinesExitWithTwo)
         EXPECT_TRUE(run.err.contains("usage:")) << run.err.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(memory));
+}
+
+TEST_F(CliMemory, MemorisesIntoOneFileAtOnceAreDoneOneAfterTheOther)
+{
+    TToolRun run = RunCli({ "memorise", "--memory", memory, "--seed", "3", "Anna", Picture(0) });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+
+    // While another writer holds the memory file's folder, a memorise waits instead of reading the file
+    // that the other is about to replace.
+    const int folderFd
+        = ::open(QFile::encodeName(folder.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folderFd, 0);
+    ASSERT_EQ(::flock(folderFd, LOCK_EX), 0);
+    QProcess waiting;
+    waiting.start(QStringLiteral(MIRAVA_CLI_PATH), { "memorise", "--memory", memory, "Bert", Picture(1) });
+    ASSERT_TRUE(waiting.waitForStarted());
+    EXPECT_FALSE(waiting.waitForFinished(1500)) << "the memorise did not wait for the folder";
+    ::close(folderFd);
+    ASSERT_TRUE(waiting.waitForFinished(60000));
+    EXPECT_EQ(waiting.exitCode(), 0) << waiting.readAllStandardError().toStdString();
+    EXPECT_EQ(waiting.readAllStandardOutput(), "1\n");
+
+    // Two started together both keep their person, in two slots.
+    QProcess first, second;
+    first.start(QStringLiteral(MIRAVA_CLI_PATH), { "memorise", "--memory", memory, "Carl", Picture(2) });
+    second.start(QStringLiteral(MIRAVA_CLI_PATH), { "memorise", "--memory", memory, "Dora", Picture(0) });
+    ASSERT_TRUE(first.waitForFinished(60000));
+    ASSERT_TRUE(second.waitForFinished(60000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(second.exitCode(), 0);
+    const QByteArray answers = first.readAllStandardOutput() + second.readAllStandardOutput();
+    EXPECT_TRUE(answers == "2\n3\n" || answers == "3\n2\n") << answers.toStdString();
+    run = RunCli({ "memory", memory });
+    EXPECT_EQ(run.out.count(u'\n'), 4) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("\tCarl\t") && run.out.contains("\tDora\t")) << run.out.toStdString();
 }
