@@ -25,6 +25,7 @@
 #include "pictures/PictureDecoder.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -37,6 +38,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <exception>
 #include <fcntl.h>
@@ -576,6 +578,27 @@ public:
             ::usleep(20000);
         }
     }
+    // Removes temporary files of this memory file ("<name>.tmp-XXXXXX", regular files only) that a memorise
+    // killed while writing left behind, each up to 90 MB. Only those older than a few minutes: a write that
+    // does not take this lock (the window's Save) may be under way on a fresh one.
+    static void RemoveLeftovers(const QString& memory)
+    {
+        const QFileInfo file(memory);
+        const QFileInfo target = file.isSymLink() ? QFileInfo(file.symLinkTarget()) : file;
+        const QDir folder = target.absoluteDir();
+        const time_t before = ::time(nullptr) - LeftoverAge;
+        for (const QString& entry : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            if (!IsAtomicTemporaryOf(entry, target.fileName()))
+                continue;
+            const QByteArray path = QFile::encodeName(folder.filePath(entry));
+            struct stat status
+            {
+            };
+            if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode)
+                && status.st_mtime < before)
+                ::unlink(path.constData());
+        }
+    }
     ~TMemoryFolderLock()
     {
         if (fd >= 0)
@@ -586,6 +609,7 @@ public:
 
 private:
     static constexpr std::chrono::seconds WaitLimit { 120 };
+    static constexpr int LeftoverAge = 300; // seconds
     int fd = -1;
 };
 
@@ -595,6 +619,7 @@ int RunMemorise(const TMemoryArguments& arguments)
     const QString picturePath = QFileInfo(arguments.operands[1]).absoluteFilePath();
     const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPicture(picturePath));
     const TMemoryFolderLock lock(arguments.memory);
+    TMemoryFolderLock::RemoveLeftovers(arguments.memory);
     TMemoProcessor processor;
     processor.SaveSlotFilesOnMemorise = false;
     const QFileInfo file(arguments.memory);

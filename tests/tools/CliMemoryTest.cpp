@@ -12,9 +12,11 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -183,4 +185,27 @@ TEST_F(CliMemory, MemorisesIntoOneFileAtOnceAreDoneOneAfterTheOther)
     run = RunCli({ "memory", memory });
     EXPECT_EQ(run.out.count(u'\n'), 4) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("\tCarl\t") && run.out.contains("\tDora\t")) << run.out.toStdString();
+}
+
+TEST_F(CliMemory, AMemoriseRemovesWhatAKilledOneLeftBehind)
+{
+    TToolRun run = RunCli({ "memorise", "--memory", memory, "--seed", "3", "Anna", Picture(0) });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    // A killed memorise's temporary file, an hour old; a fresh one (a Save under way) and other names stay.
+    const QString leftover = memory + ".tmp-a1B2c3", fresh = memory + ".tmp-d4E5f6",
+                  other = memory + ".tmp-x";
+    for (const QString& path : { leftover, fresh, other }) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("part of a memory");
+    }
+    const timespec hourAgo { ::time(nullptr) - 3600, 0 };
+    const timespec times[2] = { hourAgo, hourAgo };
+    for (const QString& path : { leftover, other })
+        ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    run = RunCli({ "memorise", "--memory", memory, "Bert", Picture(1) });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(fresh));
+    EXPECT_TRUE(QFile::exists(other));
 }
