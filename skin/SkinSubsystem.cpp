@@ -18,6 +18,7 @@ std::unique_ptr<TPlayerCodeProvider> provider;
 std::unique_ptr<TContentManager> contentManager;
 std::atomic<bool> soundOn { true };
 std::mutex soundLock;
+std::function<int(const void*, std::size_t)> soundOutput;
 
 int OpenFileService(const char* name, int flags, int mode)
 {
@@ -103,7 +104,15 @@ int TSkinSubsystem::WriteSound(void* data, std::size_t size, TSoundSink sink, vo
     std::lock_guard guard(soundLock);
     if (!soundOn && data)
         std::memset(data, 0, size);
+    if (soundOutput)
+        return soundOutput(data, size);
     return sink ? sink(data, size, context) : -1;
+}
+
+void TSkinSubsystem::SetSoundOutput(std::function<int(const void*, std::size_t)> output)
+{
+    std::lock_guard guard(soundLock);
+    soundOutput = std::move(output);
 }
 
 const TPlayerHostServices* TSkinSubsystem::HostServices()

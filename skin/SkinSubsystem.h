@@ -6,6 +6,7 @@
 #include "player/MoviePlayerInterfaces.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace Mrv {
@@ -32,6 +33,8 @@ public:
     static void SetSoundOn(bool on);
     static bool SoundOn();
     static int WriteSound(void* data, std::size_t size, TSoundSink sink, void* context);
+    // Replaces the player's sound output (tests): what would be played goes to output instead.
+    static void SetSoundOutput(std::function<int(const void* data, std::size_t size)> output);
     static const TPlayerHostServices* HostServices();
 };
 

@@ -825,6 +825,13 @@ void TMoviePlayer::LoadFinished(int generation, HResult status, const QByteArray
         GetProperty(TMovieProperty::Base, &base);
         resources.SetMovie(hostServices, loadingUrl, base.toString());
         FetchImages(document.get(), resources, loadingUrl);
+        waves.clear();
+        for (const TMovieButton& button : document->Buttons())
+            for (const QString& href : { button.overSound, button.downSound })
+                resources.Fetch(href, [this](const QString& reference, const QByteArray& bytes) {
+                    if (std::optional<TWave> wave = ReadWave(bytes))
+                        waves.insert(reference, *wave);
+                });
         percentLoaded = 100;
         ApplyMovieVars();
         RaiseEvent(DispIdProgress, { 100 });
@@ -1069,6 +1076,26 @@ void TMoviePlayer::LookChanged(int oldHover, int oldPressed)
         return;
     frameDirty = true;
     Invalidate();
+    // A look that appears plays its sound (the main movie's buttons).
+    const bool downNow = pressedButton >= 0 && hoverButton == pressedButton;
+    const bool downBefore = oldPressed >= 0 && oldHover == oldPressed;
+    const bool overNow = pressedButton < 0 && hoverButton >= 0;
+    const bool overBefore = oldPressed < 0 && oldHover == hoverButton;
+    const int code = pressedButton >= 0 ? pressedButton : hoverButton;
+    const TMovieButton* button = LayerOf(code, ButtonsPerLayer) == 0 ? ButtonOf(code) : nullptr;
+    if (!button)
+        return;
+    if (downNow && !(downBefore && oldPressed == pressedButton))
+        PlaySound(button->downSound);
+    else if (overNow && !overBefore)
+        PlaySound(button->overSound);
+}
+
+void TMoviePlayer::PlaySound(const QString& href)
+{
+    const auto found = waves.find(href);
+    if (!href.isEmpty() && found != waves.end())
+        sound.Play(hostServices, found.value());
 }
 
 HResult TMoviePlayer::OnWindowMessage(

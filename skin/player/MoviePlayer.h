@@ -9,6 +9,7 @@
 #include "MovieDocument.h"
 #include "MoviePlayerInterfaces.h"
 #include "MovieResources.h"
+#include "MovieSound.h"
 #include "ViewTransform.h"
 
 #include <QHash>
@@ -126,6 +127,7 @@ private:
     QTransform ViewFor(const QRectF& area) const;
     int ButtonUnder(const QPoint& local) const;
     void LookChanged(int oldHover, int oldPressed);
+    void PlaySound(const QString& href);
     void ReleaseSites();
     TScaleMode ScaleMode() const;
     // The variable a name stands for: "name" on the movie, "/target:name" on a target; empty when the
@@ -150,6 +152,8 @@ private:
     TMovieClock clock;
     TViewTransform view;
     TMovieResources resources;
+    TSoundOutput sound;
+    QHash<QString, TWave> waves; // the main movie's sounds that arrived and could be read
     // Movies loaded above the main one, by layer number (above 0), drawn and hit in that order.
     std::map<int, std::unique_ptr<TLayer>> layers;
     TMovieFetch* pendingLoad = nullptr;

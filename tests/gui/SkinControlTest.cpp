@@ -818,3 +818,54 @@ TEST_F(SkinControl, AMovieInLayerOneIsDrawnAndHitAboveLayerZeroAndUnloadedAgain)
     EXPECT_EQ(PixelAt(panel, 25, 45), 0xFFFFFF & qRgb(255, 0, 255));
     EXPECT_EQ(TSkinSubsystem::ContentManager()->PendingUrlCount(), 0);
 }
+
+namespace {
+
+// A short 16-bit mono WAVE file whose samples are all 1000.
+QByteArray Wave(QByteArray* samples)
+{
+    QByteArray data;
+    for (int i = 0; i < 400; ++i)
+        data.append("\xE8\x03", 2);
+    *samples = data;
+    auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char*>(&v), 4); };
+    auto le16 = [](quint16 v) { return QByteArray(reinterpret_cast<const char*>(&v), 2); };
+    return "RIFF" + le32(36 + data.size()) + "WAVE" + "fmt " + le32(16) + le16(1) + le16(1) + le32(8000)
+        + le32(16000) + le16(2) + le16(16) + "data" + le32(data.size()) + data;
+}
+
+} // namespace
+
+TEST_F(SkinControl, AButtonLooksSoundReachesTheOutputAndIsSilencedWhenSoundIsOff)
+{
+    QByteArray samples;
+    QFile wave(dir.filePath(QStringLiteral("click.wav")));
+    ASSERT_TRUE(wave.open(QIODevice::WriteOnly));
+    wave.write(Wave(&samples));
+    wave.close();
+    QFile movie(moviePath);
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    movie.write(
+        QByteArray(TestMovie).replace(R"(<rect id="over" )", R"(<rect id="over" mrv:sound="click.wav" )"));
+    movie.close();
+    QList<QByteArray> played;
+    TSkinSubsystem::SetSoundOutput([&played](const void* data, std::size_t size) {
+        played << QByteArray(static_cast<const char*>(data), static_cast<qsizetype>(size));
+        return static_cast<int>(size);
+    });
+    TPanel panel;
+    auto control = Hosted(panel);
+    QTest::mouseMove(control.get(), QPoint(30, 30));
+    ASSERT_EQ(played.size(), 1) << "the over look appeared";
+    EXPECT_EQ(played.at(0), samples);
+    QTest::mouseMove(control.get(), QPoint(35, 35));
+    EXPECT_EQ(played.size(), 1) << "it was already there";
+
+    QTest::mouseMove(control.get(), QPoint(120, 50));
+    TSkinSubsystem::SetSoundOn(false);
+    QTest::mouseMove(control.get(), QPoint(30, 30));
+    ASSERT_EQ(played.size(), 2);
+    EXPECT_EQ(played.at(1), QByteArray(samples.size(), '\0')) << "sound off plays silence";
+    TSkinSubsystem::SetSoundOn(true);
+    TSkinSubsystem::SetSoundOutput({});
+}
