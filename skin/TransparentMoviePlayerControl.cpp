@@ -3,13 +3,17 @@
 #include "PlayerCodeProvider.h"
 #include "SkinSubsystem.h"
 
+#include <QBitmap>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMetaMethod>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWheelEvent>
+#include <xcb/xcb.h>
 
 using namespace Mrv;
 
@@ -745,6 +749,55 @@ HResult TTransparentMoviePlayerControl::RequestResourceEx(
 
 // --- layered parent ----------------------------------------------------------------------------------------
 
+namespace {
+
+// Gives a shown top-level window a new native window, so that a change of its translucency takes effect.
+void RecreateNativeWindow(QWidget* top, Qt::WindowFlags flags)
+{
+    const QRect frame = top->geometry();
+    const bool visible = top->isVisible();
+    QWidget holder;
+    top->setParent(&holder);
+    top->setParent(nullptr, flags);
+    top->setGeometry(frame);
+    if (visible)
+        top->show();
+}
+
+} // namespace
+
+// A compositor owns the _NET_WM_CM_S<screen> selection of the X display; on Wayland one always composes.
+bool TTransparentMoviePlayerControl::CompositorRunning()
+{
+    const QString platform = QGuiApplication::platformName();
+    if (platform.startsWith(QLatin1String("wayland")))
+        return true;
+    if (platform != QLatin1String("xcb"))
+        return false;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return false;
+    const QString display = qEnvironmentVariable("DISPLAY");
+    const qsizetype dot = display.lastIndexOf(QLatin1Char('.'));
+    const qsizetype colon = display.lastIndexOf(QLatin1Char(':'));
+    const int screen = dot > colon ? display.mid(dot + 1).toInt() : 0;
+    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(screen);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(connection,
+        xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.constData()), nullptr);
+    if (!atom)
+        return false;
+    const xcb_atom_t selection = atom->atom;
+    free(atom);
+    if (selection == XCB_ATOM_NONE)
+        return false;
+    xcb_get_selection_owner_reply_t* owner
+        = xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection), nullptr);
+    const bool owned = owner && owner->owner != XCB_WINDOW_NONE;
+    free(owner);
+    return owned;
+}
+
 void TTransparentMoviePlayerControl::SetMakeParentTransparent(bool value)
 {
     if (value == makeParentTransparent)
@@ -752,44 +805,87 @@ void TTransparentMoviePlayerControl::SetMakeParentTransparent(bool value)
     if (value) {
         TPlayerCodeProvider* provider = TSkinSubsystem::PlayerCodeProvider();
         const QScreen* screen = QGuiApplication::primaryScreen();
-        const QString platform = QGuiApplication::platformName();
-        const bool composes
-            = platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
-        if (!provider || (provider->Version() >> 24) < 3 || !screen || screen->depth() < 16 || !composes
-            || !parentWidget())
+        if (!provider || (provider->Version() >> 24) < 3 || !screen || screen->depth() < 16 || !parentWidget()
+            || !CompositorRunning())
             return;
         QWidget* top = window();
         layered.window = top;
         layered.flags = top->windowFlags();
         layered.translucent = top->testAttribute(Qt::WA_TranslucentBackground);
         layered.bounds = geometry();
-        const bool wasVisible = top->isVisible();
         top->setAttribute(Qt::WA_TranslucentBackground, true);
-        top->setWindowFlag(Qt::FramelessWindowHint, true);
-        if (wasVisible)
-            top->show();
+        const Qt::WindowFlags flags = layered.flags | Qt::FramelessWindowHint;
+        if (top->testAttribute(Qt::WA_WState_Created))
+            RecreateNativeWindow(top, flags);
+        else
+            top->setWindowFlags(flags);
         setGeometry(parentWidget()->rect());
         parentWidget()->installEventFilter(this);
-    } else {
-        if (parentWidget())
-            parentWidget()->removeEventFilter(this);
-        if (QWidget* top = layered.window) {
-            const bool wasVisible = top->isVisible();
-            top->setWindowFlags(layered.flags);
-            top->setAttribute(Qt::WA_TranslucentBackground, layered.translucent);
-            if (wasVisible)
-                top->show();
-        }
-        setGeometry(layered.bounds);
-        layered = {};
+        if (top != parentWidget())
+            top->installEventFilter(this);
+        makeParentTransparent = true;
+        update();
+        UpdateInputRegion();
+        return;
     }
-    makeParentTransparent = value;
+    if (parentWidget())
+        parentWidget()->removeEventFilter(this);
+    makeParentTransparent = false;
+    if (QWidget* top = layered.window) {
+        top->removeEventFilter(this);
+        top->clearMask();
+        top->setAttribute(Qt::WA_TranslucentBackground, layered.translucent);
+        if (top->testAttribute(Qt::WA_WState_Created))
+            RecreateNativeWindow(top, layered.flags);
+        else
+            top->setWindowFlags(layered.flags);
+    }
+    setGeometry(layered.bounds);
+    layered = {};
+}
+
+// Clicks on fully transparent pixels of the movie pass to what lies beneath the window: its input (and
+// shape) region is where the movie draws anything.
+void TTransparentMoviePlayerControl::UpdateInputRegion()
+{
+    QWidget* top = window();
+    if (!makeParentTransparent || !viewObject || parentWidget() != top || size().isEmpty())
+        return;
+    QImage drawn(size(), QImage::Format_ARGB32_Premultiplied);
+    drawn.fill(Qt::transparent);
+    {
+        QPainter painter(&drawn);
+        viewObject->Draw(AspectContent, -1, &painter, rect(), rect());
+    }
+    QRegion region(QBitmap::fromImage(drawn.createAlphaMask()));
+    if (region.isEmpty())
+        region = QRegion(0, 0, 1, 1); // an empty mask would be no mask at all
+    top->setMask(region.translated(pos()));
 }
 
 bool TTransparentMoviePlayerControl::eventFilter(QObject* watched, QEvent* event)
 {
-    if (makeParentTransparent && watched == parentWidget() && event->type() == QEvent::Resize)
+    if (!makeParentTransparent)
+        return QWidget::eventFilter(watched, event);
+    if (watched == parentWidget() && event->type() == QEvent::Resize)
         setGeometry(parentWidget()->rect());
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        // The menu key is the window's only while the standard menu is wanted.
+        if (key->key() == Qt::Key_Menu && !standartMenu)
+            return true;
+        // Keys reach the player first; what it takes goes no further.
+        if (windowlessObject) {
+            std::intptr_t result = 0;
+            const std::uint32_t msg = event->type() == QEvent::KeyPress ? MsgKeyDown : MsgKeyUp;
+            if (windowlessObject->OnWindowMessage(
+                    msg, static_cast<std::uintptr_t>(key->nativeVirtualKey()), 0, &result)
+                == ResultOk)
+                return true;
+        }
+    }
+    if (event->type() == QEvent::ContextMenu && !standartMenu)
+        return true;
     return QWidget::eventFilter(watched, event);
 }
 
@@ -804,6 +900,13 @@ void TTransparentMoviePlayerControl::paintEvent(QPaintEvent*)
     emit OnDrawBackground(&painter);
     viewObject->Draw(AspectContent, -1, &painter, rect(), rect());
     painting = false;
+    if (makeParentTransparent && !regionPending) {
+        regionPending = true;
+        QTimer::singleShot(100, this, [this] {
+            regionPending = false;
+            UpdateInputRegion();
+        });
+    }
 }
 
 bool TTransparentMoviePlayerControl::HitTest(const QPoint& local) const
@@ -843,6 +946,10 @@ void TTransparentMoviePlayerControl::mousePressEvent(QMouseEvent* event)
     const std::uint32_t msg = event->button() == Qt::LeftButton ? MsgLeftButtonDown
         : event->button() == Qt::RightButton                    ? MsgRightButtonDown
                                                                 : 0x0207;
+    if (makeParentTransparent && event->button() == Qt::LeftButton && parentWidget()) {
+        parentWidget()->activateWindow();
+        parentWidget()->setFocus(Qt::MouseFocusReason);
+    }
     QPointer<TTransparentMoviePlayerControl> alive(this);
     Forward(msg, KeyState(event->buttons(), event->modifiers()), pos);
     if (!alive)

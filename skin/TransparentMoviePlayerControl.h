@@ -103,6 +103,8 @@ public:
     // player library of version 3 or later on a window system that composes translucent windows.
     bool MakeParentTransparent() const { return makeParentTransparent; }
     void SetMakeParentTransparent(bool value);
+    // Whether the window system composes translucent windows (on X: a compositor owns _NET_WM_CM_S<screen>).
+    static bool CompositorRunning();
 
     // Playback operations; below the needed player version they do nothing and return their defaults. A
     // failure of the player throws TMoviePlayerError.
@@ -193,6 +195,7 @@ private:
     void DetachPlayer();
     bool PropertyOnPlayer(Mrv::TMovieProperty property) const;
     bool HitTest(const QPoint& local) const;
+    void UpdateInputRegion();
     bool Forward(std::uint32_t msg, std::uintptr_t wParam, const QPoint& local);
     void UpdateObjectRects();
     QSize Himetric() const;
@@ -221,7 +224,8 @@ private:
 
     mutable int cachedReadyState = 0;
     mutable int cachedTotalFrames = 0;
-    bool pressInside = false; // a press on the movie that a release may turn into a click
+    bool pressInside = false;
+    bool regionPending = false; // a press on the movie that a release may turn into a click
     std::array<QVariant, PropertyCount + 1> cache;
     std::array<bool, PropertyCount + 1> stored {};
     bool standartMenu = false;

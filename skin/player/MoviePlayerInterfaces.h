@@ -93,6 +93,8 @@ constexpr int HitResultHit = 3;
 // Messages the host forwards to a windowless player. Positions are in the host window's coordinates,
 // packed as x in the low and y in the high 16 bits of lParam (both signed).
 constexpr std::uint32_t MsgSetCursor = 0x0020;
+constexpr std::uint32_t MsgKeyDown = 0x0100;
+constexpr std::uint32_t MsgKeyUp = 0x0101;
 constexpr std::uint32_t MsgMouseMove = 0x0200;
 constexpr std::uint32_t MsgLeftButtonDown = 0x0201;
 constexpr std::uint32_t MsgLeftButtonUp = 0x0202;
