@@ -105,9 +105,9 @@ bool FirstScreenPending(const TPicturList& list)
 {
     for (int i = 0; i < list.Count(); ++i) {
         const TBild* item = list.Items(i);
-        if (item->Picture->geometry().intersects(list.rect()) && item->ThumbnailPending())
+        if (item->PictureGeometry().intersects(list.rect()) && item->ThumbnailPending())
             return true;
-        if (item->Picture->y() > list.height())
+        if (item->PictureGeometry().y() > list.height())
             break;
     }
     return false;
@@ -245,7 +245,7 @@ void BM_Folder10000SmallPhotos(benchmark::State& state)
             list.show();
             opening = OpenFolder(list, paths);
             firstScreenCount = 0;
-            for (int i = 0; i < list.Count() && list.Items(i)->Picture->y() < list.height(); ++i)
+            for (int i = 0; i < list.Count() && list.Items(i)->PictureGeometry().y() < list.height(); ++i)
                 ++firstScreenCount;
             // Down the whole folder a screen at a time, as far as the kept thumbnails reach each time.
             TStepMeter meter;

@@ -18,11 +18,27 @@
 // ---------------------------------------------------------------------------------------------
 // TBild
 
-TBild::TBild(QWidget* owner)
+TBild::TBild(QWidget* owner, bool withControls)
+    : owner(owner)
+    , pictureRect(Border, Border, 100, 100)
+    , shadowRect(pictureRect)
 {
-    Shadow = new QWidget(owner);
+    if (withControls)
+        CreateControls();
+}
+
+TBild::~TBild()
+{
+    DestroyControls();
+}
+
+void TBild::CreateControls()
+{
+    if (Picture)
+        return;
+    QWidget* surface = Parent ? Parent : owner;
+    Shadow = new QWidget(surface);
     Shadow->hide();
-    Shadow->setGeometry(Border, Border, 100, 100);
     QPalette shadowPalette = Shadow->palette();
     shadowPalette.setColor(QPalette::Window, QColor(128, 128, 128));
     Shadow->setPalette(shadowPalette);
@@ -30,37 +46,67 @@ TBild::TBild(QWidget* owner)
     // Only the picture reacts to the mouse; shadow and caption keep the pointer to themselves.
     Shadow->setAttribute(Qt::WA_NoMousePropagation);
 
-    Picture = new TMyImage(owner);
+    Picture = new TMyImage(surface);
     Picture->hide();
-    Picture->setGeometry(Border, Border, 100, 100);
     Picture->SetProportional(true);
     Picture->SetStretch(false);
     Picture->SetCenter(false);
     Picture->setCursor(Qt::PointingHandCursor);
     Picture->setMouseTracking(true);
     Picture->installEventFilter(this);
+    Picture->SetPicture(shown);
+    UpdateToolTip();
 
-    NameLabel = new QLabel(owner);
+    NameLabel = new QLabel(surface);
     NameLabel->hide();
     NameLabel->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     // File names are shown as they are, never as markup.
     NameLabel->setTextFormat(Qt::PlainText);
     NameLabel->setAttribute(Qt::WA_NoMousePropagation);
-    PlaceLabel();
+    NameLabel->setText(caption);
 
+    PlaceControls();
+    if (controlsShown) {
+        Shadow->show();
+        Picture->show();
+        NameLabel->show();
+    }
     Shadow->lower();
 }
 
-TBild::~TBild()
+void TBild::DestroyControls()
 {
     delete Picture;
     delete Shadow;
     delete NameLabel;
+    Picture = nullptr;
+    Shadow = nullptr;
+    NameLabel = nullptr;
+    pressedLeft = false;
+}
+
+void TBild::PlaceControls()
+{
+    if (!Picture)
+        return;
+    Picture->setGeometry(pictureRect);
+    Shadow->setGeometry(shadowRect);
+    PlaceLabel();
+}
+
+void TBild::SetCaption(const QString& text)
+{
+    caption = text;
+    if (NameLabel)
+        NameLabel->setText(text);
 }
 
 void TBild::SetParent(QWidget* list)
 {
     Parent = list;
+    controlsShown = true;
+    if (!Picture)
+        return;
     for (QWidget* control :
         { static_cast<QWidget*>(Shadow), static_cast<QWidget*>(Picture), static_cast<QWidget*>(NameLabel) }) {
         if (control->parentWidget() != list)
@@ -73,54 +119,57 @@ void TBild::SetParent(QWidget* list)
 void TBild::SetBorder(int value)
 {
     Border = value;
-    Picture->move(value, value);
-    Shadow->move(value, value);
+    pictureRect.moveTo(value, value);
+    shadowRect.moveTo(value, value);
+    PlaceControls();
 }
 
 void TBild::SetCellWidth(int value)
 {
     CellWidth = value;
-    Picture->resize(value, Picture->height());
-    Shadow->resize(value, Shadow->height());
+    pictureRect.setWidth(value);
+    shadowRect.setWidth(value);
+    PlaceControls();
 }
 
 void TBild::SetCellHeight(int value)
 {
     CellHeight = value;
-    Picture->resize(Picture->width(), value);
-    Shadow->resize(Shadow->width(), value);
+    pictureRect.setHeight(value);
+    shadowRect.setHeight(value);
+    PlaceControls();
 }
 
 void TBild::SetCellTop(int value)
 {
     CellTop = value;
-    const int top = value + (CellHeight - Picture->height()) / 2 + Border;
+    const int top = value + (CellHeight - pictureRect.height()) / 2 + Border;
     // A raised picture is put back to rest completely: its left edge as well, so that a later
     // lift starts from the rest place instead of drifting further up and left.
-    if (Picture->x() != Shadow->x()) {
-        const int left = CellLeft + (CellWidth - Picture->width()) / 2 + Border;
-        Picture->move(left, top);
-        Shadow->move(left, top);
+    if (pictureRect.x() != shadowRect.x()) {
+        const int left = CellLeft + (CellWidth - pictureRect.width()) / 2 + Border;
+        pictureRect.moveTo(left, top);
+        shadowRect.moveTo(left, top);
     } else {
-        Picture->move(Picture->x(), top);
-        Shadow->move(Shadow->x(), top);
+        pictureRect.moveTop(top);
+        shadowRect.moveTop(top);
     }
-    PlaceLabel();
+    PlaceControls();
 }
 
 void TBild::SetCellLeft(int value)
 {
     CellLeft = value;
-    const int left = value + (CellWidth - Picture->width()) / 2 + Border;
-    if (Picture->y() != Shadow->y()) {
-        const int top = CellTop + (CellHeight - Picture->height()) / 2 + Border;
-        Picture->move(left, top);
-        Shadow->move(left, top);
+    const int left = value + (CellWidth - pictureRect.width()) / 2 + Border;
+    if (pictureRect.y() != shadowRect.y()) {
+        const int top = CellTop + (CellHeight - pictureRect.height()) / 2 + Border;
+        pictureRect.moveTo(left, top);
+        shadowRect.moveTo(left, top);
     } else {
-        Picture->move(left, Picture->y());
-        Shadow->move(left, Shadow->y());
+        pictureRect.moveLeft(left);
+        shadowRect.moveLeft(left);
     }
-    PlaceLabel();
+    PlaceControls();
 }
 
 void TBild::SetCaptionGap(int value)
@@ -137,6 +186,8 @@ void TBild::SetCaptionIndent(int value)
 
 void TBild::PlaceLabel()
 {
+    if (!NameLabel)
+        return;
     NameLabel->setGeometry(
         CellLeft + CaptionIndent, CellTop + CellHeight + CaptionGap, CellWidth, CaptionHeight);
 }
@@ -155,6 +206,9 @@ void TBild::SetShowHint(bool value)
 
 void TBild::UpdateToolTip()
 {
+    // Made only for existing controls: a long list has most of its items without them.
+    if (!Picture)
+        return;
     // The reason a picture cannot be shown stays in its tooltip whatever else changes.
     QString tip = ShowHint ? Hint : QString();
     if (broken)
@@ -168,30 +222,57 @@ void TBild::UpdateToolTip()
 
 void TBild::LoadPicture(const QString& path)
 {
-    Shadow->lower();
-    const int side = std::max(Picture->height(), Picture->width());
     // Only the header is read here; the pixels follow on a worker thread.
     const QSize size = ReadPictureSize(path);
+    LoadPictureLater(path);
+    FitToPicture(size);
+}
+
+void TBild::LoadPictureLater(const QString& path)
+{
+    if (Shadow)
+        Shadow->lower();
     fileName = path;
-    const double w = size.width(), h = size.height();
-    // nearbyint rounds halves to the even neighbour in the default rounding mode. A very long or
-    // tall picture keeps a control at least one pixel across, so that it can still be drawn.
-    if (w > h)
-        Picture->resize(side, std::max(1, int(std::nearbyint(side * h / w))));
-    else
-        Picture->resize(std::max(1, int(std::nearbyint(side * w / h))), side);
-    Shadow->resize(Picture->size());
-    pictureSize = size;
-    Picture->Clear();
+    pictureSize = QSize();
+    SetShown(QImage());
     broken = false;
     brokenReason.clear();
     thumbnailPending = true;
     UpdateToolTip();
 }
 
+void TBild::FitToPicture(const QSize& size)
+{
+    const int side = std::max(pictureRect.height(), pictureRect.width());
+    const double w = size.width(), h = size.height();
+    // nearbyint rounds halves to the even neighbour in the default rounding mode. A very long or
+    // tall picture keeps a control at least one pixel across, so that it can still be drawn.
+    if (w > h)
+        pictureRect.setSize(QSize(side, std::max(1, int(std::nearbyint(side * h / w)))));
+    else
+        pictureRect.setSize(QSize(std::max(1, int(std::nearbyint(side * w / h))), side));
+    shadowRect.setSize(pictureRect.size());
+    pictureSize = size;
+    // The controls keep their top-left corner until they are placed in their cell; an item that is
+    // already placed is centred again.
+    if (CellTop != 0 || CellLeft != 0) {
+        SetCellTop(CellTop);
+        SetCellLeft(CellLeft);
+    } else {
+        PlaceControls();
+    }
+}
+
+void TBild::SetShown(const QImage& image)
+{
+    shown = image;
+    if (Picture)
+        Picture->SetPicture(image);
+}
+
 void TBild::SetThumbnail(const QImage& thumbnail)
 {
-    Picture->SetPicture(thumbnail);
+    SetShown(thumbnail);
     thumbnailPending = false;
 }
 
@@ -199,7 +280,7 @@ void TBild::DropThumbnail()
 {
     if (broken || thumbnailPending)
         return;
-    Picture->Clear();
+    SetShown(QImage());
     thumbnailPending = true;
 }
 
@@ -208,7 +289,7 @@ void TBild::ShowBroken(const QString& reason)
     broken = true;
     brokenReason = reason;
     thumbnailPending = false;
-    QImage mark(Picture->size().expandedTo(QSize(1, 1)), QImage::Format_RGB888);
+    QImage mark(pictureRect.size().expandedTo(QSize(1, 1)), QImage::Format_RGB888);
     mark.fill(QColor(235, 235, 235));
     QPainter painter(&mark);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -220,36 +301,40 @@ void TBild::ShowBroken(const QString& reason)
     painter.drawLine(cross.topLeft(), cross.bottomRight());
     painter.drawLine(cross.topRight(), cross.bottomLeft());
     painter.end();
-    Picture->SetPicture(mark);
+    SetShown(mark);
     UpdateToolTip();
 }
 
 bool TBild::IsAtRest() const
 {
-    return Shadow->y() == Picture->y();
+    return shadowRect.y() == pictureRect.y();
 }
 
 bool TBild::IsRaised() const
 {
-    return Shadow->y() - Picture->y() == 2 * Border;
+    return shadowRect.y() - pictureRect.y() == 2 * Border;
 }
 
 void TBild::LiftPicture()
 {
     if (!IsAtRest())
         return;
-    Shadow->lower();
-    Picture->move(Picture->x() - Border, Picture->y() - Border);
-    Shadow->move(Shadow->x() + Border, Shadow->y() + Border);
+    if (Shadow)
+        Shadow->lower();
+    pictureRect.translate(-Border, -Border);
+    shadowRect.translate(Border, Border);
+    PlaceControls();
 }
 
 void TBild::LowerPicture()
 {
     if (!IsRaised())
         return;
-    Shadow->lower();
-    Picture->move(Picture->x() + Border, Picture->y() + Border);
-    Shadow->move(Shadow->x() - Border, Shadow->y() - Border);
+    if (Shadow)
+        Shadow->lower();
+    pictureRect.translate(Border, Border);
+    shadowRect.translate(-Border, -Border);
+    PlaceControls();
 }
 
 void TBild::ResetHover()
@@ -369,14 +454,15 @@ TPicturList::~TPicturList()
 TBild* TPicturList::Add(const QString& path)
 {
     const int index = Count();
-    auto* item = new TBild(this);
+    // A long list makes the controls only for the items near its view, once it is laid out.
+    auto* item = new TBild(this, index < AllControlsUpTo);
     try {
         item->SetParent(this);
         item->SetShowHint(showHint);
         item->OwnerList = this;
         item->SetIndex(index);
         item->SetHint(path);
-        item->NameLabel->setText(QFileInfo(path).fileName());
+        item->SetCaption(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
         item->SetBorder(item->Border);
         item->SetFileName(path);
         item->SetCellWidth(itemWidth);
@@ -385,14 +471,18 @@ TBild* TPicturList::Add(const QString& path)
         item->SetCellLeft(0);
         item->SetCaptionGap(item->CaptionGap);
         item->SetCaptionIndent(item->CaptionIndent);
-        item->LoadPicture(path);
+        if (index < HeadersReadUpTo)
+            item->LoadPicture(path);
+        else
+            item->LoadPictureLater(path);
     } catch (...) {
         // Nothing of a picture that cannot be read stays on the list.
         delete item;
         throw;
     }
     items.append(item);
-    ScrollPanel->raise();
+    if (item->HasControls())
+        ScrollPanel->raise();
     if (!scheduleTimer.isActive())
         scheduleTimer.start();
     return item;
@@ -472,7 +562,7 @@ void TPicturList::Arrange()
             ++index;
         }
     }
-    ScrollPanel->raise();
+    UpdateControls();
     ScheduleThumbnails();
 }
 
@@ -491,6 +581,7 @@ void TPicturList::ScrollBarScroll(int position)
     for (TBild* item : std::as_const(items))
         item->SetCellTop(item->CellTop - delta);
     lastScrollPos = position;
+    UpdateControls();
     ScheduleThumbnails();
 }
 
@@ -547,6 +638,28 @@ std::pair<int, int> TPicturList::VisibleRange() const
     const qint64 first = std::min<qint64>(count - 1, firstRow * layoutColumns);
     const qint64 last = std::min<qint64>(count - 1, (lastRow + 1) * layoutColumns - 1);
     return { int(first), int(last) };
+}
+
+void TPicturList::UpdateControls()
+{
+    const int count = Count();
+    int first = 0, last = count - 1;
+    if (count > AllControlsUpTo && layoutColumns > 0) {
+        // The rows on screen and two screens of rows above and below.
+        const auto [visibleFirst, visibleLast] = VisibleRange();
+        const int rowsPerScreen = std::max(1, height() / std::max(1, layoutRowPitch) + 1);
+        const int spare = 2 * rowsPerScreen * layoutColumns;
+        first = std::max(0, visibleFirst - spare);
+        last = std::min(count - 1, visibleLast + spare);
+    }
+    for (int i = 0; i < count; ++i) {
+        TBild* item = items[i];
+        if (i >= first && i <= last)
+            item->CreateControls();
+        else if (item->HasControls())
+            item->DestroyControls();
+    }
+    ScrollPanel->raise();
 }
 
 std::pair<int, int> TPicturList::KeptRange() const
@@ -606,7 +719,7 @@ void TPicturList::FeedLoader()
         job.Generation = generation;
         job.Index = index;
         job.Path = item->FileName();
-        job.Box = item->Picture->size();
+        job.Box = item->ControlSize();
         loader->Start(job, cacheEnabled ? cache : nullptr);
     }
 }
@@ -621,8 +734,11 @@ void TPicturList::ThumbnailFinished(const TThumbnailResult& result)
             item->ShowBroken(result.Error);
             ++brokenCount;
             emit ThumbnailFailed(result.Index, result.Error);
-        } else if (item->ThumbnailPending() && result.Index >= keptFirst && result.Index <= keptLast) {
-            item->SetThumbnail(result.Image);
+        } else {
+            if (item->SizePending() && result.PictureSize.isValid())
+                item->FitToPicture(result.PictureSize);
+            if (item->ThumbnailPending() && result.Index >= keptFirst && result.Index <= keptLast)
+                item->SetThumbnail(result.Image);
         }
     }
     FeedLoader();

@@ -32,15 +32,27 @@ public:
 
 // One entry of the picture list: a thumbnail, a grey shadow behind it and a caption with the file's
 // name below it. The item is not a widget; it owns three widgets that it places on the list and
-// lifts the picture a little under the mouse pointer.
+// lifts the picture a little under the mouse pointer. The item keeps the place and look of its
+// controls itself, so that a long list can make the controls only for the items near its view
+// (CreateControls, DestroyControls); Picture, Shadow and NameLabel are null while they do not exist.
 class TBild : public QObject
 {
     Q_OBJECT
 public:
-    // The three controls are created as hidden children of `owner`; SetParent shows them on the list.
-    // The item deletes them, so it must go before `owner` does (the list's Clear sees to that).
-    explicit TBild(QWidget* owner);
+    // The three controls are created as hidden children of `owner` (unless `withControls` is false);
+    // SetParent shows them on the list. The item deletes them, so it must go before `owner` does (the
+    // list's Clear sees to that).
+    explicit TBild(QWidget* owner, bool withControls = true);
     ~TBild() override;
+
+    bool HasControls() const { return Picture != nullptr; }
+    void CreateControls();
+    void DestroyControls();
+    // Where the picture control is (or would be) on the list, and its size.
+    const QRect& PictureGeometry() const { return pictureRect; }
+    QSize ControlSize() const { return pictureRect.size(); }
+    void SetCaption(const QString& text);
+    const QString& Caption() const { return caption; }
 
     void SetParent(QWidget* list);
     void SetBorder(int value);
@@ -60,6 +72,13 @@ public:
     // (the list has it made on a worker thread); throws TPictureError when the header cannot be read
     // (the item is left as it was).
     void LoadPicture(const QString& path);
+    // Like LoadPicture, but without reading the header: the control stays square until the picture's
+    // size is known (FitToPicture). A long list adds most of its items this way.
+    void LoadPictureLater(const QString& path);
+    // Sizes the controls for a picture of `size`, as LoadPicture does, and centres them in the cell again.
+    void FitToPicture(const QSize& size);
+    // Whether the picture's size is still unknown.
+    bool SizePending() const { return !pictureSize.isValid(); }
     // Puts a finished thumbnail in place.
     void SetThumbnail(const QImage& thumbnail);
     // Shows a broken-picture mark; the tooltip names the reason from now on.
@@ -102,12 +121,20 @@ protected:
 
 private:
     void PlaceLabel();
+    void PlaceControls();
+    void SetShown(const QImage& image);
     void PictureClick();
     void PictureMouseMove();
     void PictureMouseDown();
     void PictureMouseUp();
     void UpdateToolTip();
 
+    QWidget* owner = nullptr;
+    QRect pictureRect;
+    QRect shadowRect;
+    QString caption;
+    QImage shown; // what the picture control draws: the thumbnail, a broken mark or nothing
+    bool controlsShown = false; // SetParent has put the controls on the list
     QString fileName;
     QString brokenReason;
     QSize pictureSize; // the picture's own size, from its header
@@ -132,7 +159,8 @@ public:
 
     int Count() const { return static_cast<int>(items.size()); }
     // Appends an item for the picture at `path`; throws TPictureError when its header cannot be
-    // read, leaving nothing behind.
+    // read, leaving nothing behind. Beyond the first HeadersReadUpTo items the header is read with the
+    // thumbnail, on a worker thread: such a picture that cannot be read shows a broken mark instead.
     TBild* Add(const QString& path);
     // Throws TListError "List index out of bounds (%d)".
     TBild* Items(int index) const;
@@ -168,6 +196,10 @@ public:
     void SetThumbnailCacheEnabled(bool value) { cacheEnabled = value; }
     // How many thumbnails the list keeps at most: around the view, the rest are let go.
     static constexpr int KeptThumbnails = 1200;
+    // Up to this many items every item has its controls; beyond, only those near the view.
+    static constexpr int AllControlsUpTo = 64;
+    // The headers of this many first items are read by Add; the rest with their thumbnails.
+    static constexpr int HeadersReadUpTo = 256;
 
     QScrollBar* ScrollBar = nullptr;
     QWidget* ScrollPanel = nullptr;
@@ -189,6 +221,8 @@ private:
     void ListResize();
     void PlaceScrollPanel();
     void ScheduleThumbnails();
+    // Makes the item controls near the view and lets go of those far from it.
+    void UpdateControls();
     void FeedLoader();
     void ThumbnailFinished(const TThumbnailResult& result);
     // The first and last index of the items on screen, and the range of the kept thumbnails.

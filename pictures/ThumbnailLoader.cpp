@@ -20,11 +20,11 @@ QImage FitImage(const QImage& image, const QSize& picture, const QSize& box)
         .convertToFormat(QImage::Format_RGB888);
 }
 
-QImage FromCache(const TThumbnailCache::TEntry& entry, const TThumbnailJob& job)
+QImage FromCache(const TThumbnailCache::TEntry& entry, const TThumbnailJob& job, QSize* picture)
 {
     // Entries written by other programs need not record the picture's size: the header tells it.
-    const QSize picture = entry.PictureSize.isValid() ? entry.PictureSize : ReadPictureSize(job.Path);
-    return FitImage(entry.Image, picture, job.Box);
+    *picture = entry.PictureSize.isValid() ? entry.PictureSize : ReadPictureSize(job.Path);
+    return FitImage(entry.Image, *picture, job.Box);
 }
 
 } // namespace
@@ -45,7 +45,7 @@ TThumbnailResult MakeThumbnail(const TThumbnailJob& job, const TThumbnailCache* 
                         : entry->Reason;
                     return result;
                 }
-                result.Image = FromCache(*entry, job);
+                result.Image = FromCache(*entry, job, &result.PictureSize);
                 result.FromCache = true;
                 return result;
             }
@@ -58,6 +58,7 @@ TThumbnailResult MakeThumbnail(const TThumbnailJob& job, const TThumbnailCache* 
         if (subject)
             cache->Store(*subject, thumbnail.Image, thumbnail.PictureSize);
         result.Image = FitImage(thumbnail.Image, thumbnail.PictureSize, job.Box);
+        result.PictureSize = thumbnail.PictureSize;
         if (result.Image.isNull())
             result.Error = QStringLiteral("Cannot load picture \"%1\": not enough memory").arg(job.Path);
     } catch (const std::bad_alloc&) {
@@ -67,6 +68,7 @@ TThumbnailResult MakeThumbnail(const TThumbnailJob& job, const TThumbnailCache* 
     }
     if (!result.Error.isEmpty()) {
         result.Image = QImage();
+        result.PictureSize = QSize();
         if (subject)
             cache->StoreFailure(*subject, result.Error);
     }

@@ -23,6 +23,7 @@ struct TThumbnailResult
     quint64 Generation = 0;
     int Index = 0;
     QImage Image; // RGB888, at the size the picture is drawn in the box; null on failure
+    QSize PictureSize; // the picture's own size (invalid on failure)
     QString Error; // why the picture could not be shown (empty on success)
     bool FromCache = false; // the thumbnail came from the shared cache
 };

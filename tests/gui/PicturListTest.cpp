@@ -492,3 +492,50 @@ TEST_F(PicturListTest, NameThatLooksLikeMarkupIsShownAsItIs)
     tip.setHtml(item->Picture->toolTip());
     EXPECT_EQ(tip.toPlainText(), path);
 }
+
+TEST_F(PicturListTest, LongListMakesControlsAndKeepsThumbnailsOnlyNearItsView)
+{
+    TPicturList list;
+    list.resize(500, 300);
+    list.show();
+    const QString square = Picture(120, 120, "square.jpg");
+    // Beyond the first items the header is read with the thumbnail: a wide picture's control starts
+    // square and takes the picture's shape once its thumbnail comes.
+    const QString wide = Picture(200, 100, "wide.jpg");
+    const int count = TPicturList::KeptThumbnails + 600;
+    for (int i = 0; i < count - 1; ++i)
+        list.Add(square);
+    TBild* last = list.Add(wide);
+    EXPECT_TRUE(last->SizePending());
+    EXPECT_EQ(last->ControlSize(), QSize(100, 100));
+    list.Arrange();
+    int withControls = 0;
+    for (int i = 0; i < count; ++i)
+        withControls += list.Items(i)->HasControls() ? 1 : 0;
+    EXPECT_TRUE(list.Items(0)->HasControls());
+    EXPECT_FALSE(last->HasControls());
+    EXPECT_LT(withControls, 100);
+    list.FinishThumbnails();
+    EXPECT_FALSE(list.Items(0)->Picture->IsEmpty());
+    // Thumbnails far below the view are not made yet.
+    EXPECT_TRUE(last->ThumbnailPending());
+
+    // At the end of the list the last items get controls and thumbnails, the first ones let go of both.
+    list.ScrollBar->setValue(list.ScrollBar->maximum());
+    list.FinishThumbnails();
+    EXPECT_FALSE(list.Items(0)->HasControls());
+    EXPECT_TRUE(list.Items(0)->ThumbnailPending());
+    ASSERT_TRUE(last->HasControls());
+    EXPECT_FALSE(last->SizePending());
+    EXPECT_EQ(last->Picture->size(), QSize(100, 50));
+    EXPECT_EQ(last->Picture->Picture().size(), QSize(100, 50));
+    // The picture sits centred in its cell, as if its header had been read at once.
+    EXPECT_EQ(last->Picture->y(), last->CellTop + 25 + last->Border);
+
+    // Back at the top, the first thumbnails come back (from the shared cache).
+    list.ScrollBar->setValue(0);
+    list.FinishThumbnails();
+    ASSERT_TRUE(list.Items(0)->HasControls());
+    EXPECT_FALSE(list.Items(0)->Picture->IsEmpty());
+    EXPECT_TRUE(last->ThumbnailPending());
+}
