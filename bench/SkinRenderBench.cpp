@@ -77,6 +77,20 @@ void BM_SkinFrameDrawnWhole(benchmark::State& state)
 }
 BENCHMARK(BM_SkinFrameDrawnWhole)->Unit(benchmark::kMillisecond);
 
+// Makes the real player library the one the skin control uses; false when it is missing.
+bool UseRealPlayer(benchmark::State& state)
+{
+    QFile library(QStringLiteral(MIRAVA_PLAYER_LIBRARY));
+    if (!library.open(QIODevice::ReadOnly)) {
+        state.SkipWithError("the player library is missing");
+        return false;
+    }
+    Mrv::TSkinSubsystem::SetPlayerCodeProvider(
+        std::make_unique<Mrv::TPlayerCodeProviderBasedOnStream>(library));
+    Mrv::TSkinSubsystem::Start();
+    return true;
+}
+
 double ProcessorSeconds()
 {
     rusage usage {};
@@ -89,14 +103,8 @@ double ProcessorSeconds()
 // seconds: the share of one core the process used, and the frames it painted per second.
 void BM_SkinIdleWindow(benchmark::State& state)
 {
-    QFile library(QStringLiteral(MIRAVA_PLAYER_LIBRARY));
-    if (!library.open(QIODevice::ReadOnly)) {
-        state.SkipWithError("the player library is missing");
+    if (!UseRealPlayer(state))
         return;
-    }
-    Mrv::TSkinSubsystem::SetPlayerCodeProvider(
-        std::make_unique<Mrv::TPlayerCodeProviderBasedOnStream>(library));
-    Mrv::TSkinSubsystem::Start();
     {
         QWidget panel;
         panel.resize(953, 190);
@@ -135,14 +143,8 @@ BENCHMARK(BM_SkinIdleWindow)->Args({ 4, 0 })->Args({ 4, 1 })->Iterations(1)->Uni
 // shows it.
 void BM_SkinGotoFrame(benchmark::State& state)
 {
-    QFile library(QStringLiteral(MIRAVA_PLAYER_LIBRARY));
-    if (!library.open(QIODevice::ReadOnly)) {
-        state.SkipWithError("the player library is missing");
+    if (!UseRealPlayer(state))
         return;
-    }
-    Mrv::TSkinSubsystem::SetPlayerCodeProvider(
-        std::make_unique<Mrv::TPlayerCodeProviderBasedOnStream>(library));
-    Mrv::TSkinSubsystem::Start();
     {
         QWidget panel;
         panel.resize(953, 190);

@@ -696,9 +696,8 @@ QSvgRenderer* TMovieDocument::RendererFor(int lookIndex, int run) const
     return renderer ? renderer : renderers[0][run].get();
 }
 
-QRectF TMovieDocument::TargetRect(const QRectF& area, TScaleMode mode) const
+QRectF TMovieDocument::Fit(const QSizeF& size, const QRectF& area, TScaleMode mode)
 {
-    const QSizeF size = viewBox.size();
     QSizeF scaled = size;
     switch (mode) {
     case TScaleMode::ExactFit:
@@ -713,6 +712,11 @@ QRectF TMovieDocument::TargetRect(const QRectF& area, TScaleMode mode) const
         break;
     }
     return QRectF(area.center() - QPointF(scaled.width() / 2, scaled.height() / 2), scaled);
+}
+
+QRectF TMovieDocument::TargetRect(const QRectF& area, TScaleMode mode) const
+{
+    return Fit(viewBox.size(), area, mode);
 }
 
 QPointF TMovieDocument::ToDocument(const QPointF& point, const QRectF& target) const

@@ -143,6 +143,8 @@ public:
     QStringList ImageReferences() const;
     void SetImage(const QString& href, const QByteArray& bytes);
 
+    // Where a rectangle of the given size lands inside an area.
+    static QRectF Fit(const QSizeF& size, const QRectF& area, TScaleMode mode);
     // Where the view box lands inside an area of the given size.
     QRectF TargetRect(const QRectF& area, TScaleMode mode) const;
     QPointF ToDocument(const QPointF& point, const QRectF& target) const;

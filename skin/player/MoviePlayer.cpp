@@ -486,26 +486,38 @@ HResult TMoviePlayer::TCallLabel(const QString& target, const QString& label)
     return ResultOk;
 }
 
-HResult TMoviePlayer::TSetProperty(const QString& target, int property, const QString& value)
+HResult TMoviePlayer::ReadProperty(const QString& target, int property, QVariant* value)
 {
     int element = 0;
     if (!Resolve(target, &element))
         return ResultInvalidArg;
-    const HResult result = Targets()->SetText(element, property, value);
+    return Targets()->Get(element, property, value);
+}
+
+HResult TMoviePlayer::WriteProperty(const QString& target, int property, const QVariant& value)
+{
+    int element = 0;
+    if (!Resolve(target, &element))
+        return ResultInvalidArg;
+    const HResult result = value.typeId() == QMetaType::QString
+        ? Targets()->SetText(element, property, value.toString())
+        : Targets()->Set(element, property, value.toDouble());
     if (Succeeded(result))
         Changed();
     return result;
 }
 
+HResult TMoviePlayer::TSetProperty(const QString& target, int property, const QString& value)
+{
+    return WriteProperty(target, property, value);
+}
+
 HResult TMoviePlayer::TGetProperty(const QString& target, int property, QString* value)
 {
-    int element = 0;
     if (!value)
         return ResultPointer;
-    if (!Resolve(target, &element))
-        return ResultInvalidArg;
     QVariant read;
-    const HResult result = Targets()->Get(element, property, &read);
+    const HResult result = ReadProperty(target, property, &read);
     if (Succeeded(result))
         *value = read.typeId() == QMetaType::Double ? QString::number(read.toDouble(), 'g', 15)
                                                     : read.toString();
@@ -514,24 +526,17 @@ HResult TMoviePlayer::TGetProperty(const QString& target, int property, QString*
 
 HResult TMoviePlayer::TSetPropertyNum(const QString& target, int property, double value)
 {
-    int element = 0;
-    if (!Resolve(target, &element))
-        return ResultInvalidArg;
-    const HResult result = Targets()->Set(element, property, value);
-    if (Succeeded(result))
-        Changed();
-    return result;
+    return WriteProperty(target, property, value);
 }
 
 HResult TMoviePlayer::TGetPropertyNum(const QString& target, int property, double* value)
 {
-    int element = 0;
     if (!value)
         return ResultPointer;
-    if (!Resolve(target, &element) || TMovieTargets::IsText(property))
+    if (TMovieTargets::IsText(property))
         return ResultInvalidArg;
     QVariant read;
-    const HResult result = Targets()->Get(element, property, &read);
+    const HResult result = ReadProperty(target, property, &read);
     if (Succeeded(result))
         *value = read.toDouble();
     return result;
@@ -540,13 +545,10 @@ HResult TMoviePlayer::TGetPropertyNum(const QString& target, int property, doubl
 // Like TGetPropertyNum, but a text property answers the number it reads as (0 when it is none).
 HResult TMoviePlayer::TGetPropertyAsNumber(const QString& target, int property, double* value)
 {
-    int element = 0;
     if (!value)
         return ResultPointer;
-    if (!Resolve(target, &element))
-        return ResultInvalidArg;
     QVariant read;
-    const HResult result = Targets()->Get(element, property, &read);
+    const HResult result = ReadProperty(target, property, &read);
     if (Succeeded(result))
         *value = read.toString().toDouble();
     return result;

@@ -134,6 +134,9 @@ private:
     // target is unknown.
     QString VariableKey(const QString& name) const;
     std::unique_ptr<TMovieTargets> Targets();
+    HResult ReadProperty(const QString& target, int property, QVariant* value);
+    // A text value is read as a number; a number is set as it is.
+    HResult WriteProperty(const QString& target, int property, const QVariant& value);
     // The element of a target and the timeline it plays on; false for an unknown target.
     bool Resolve(const QString& target, int* element, int* timeline = nullptr) const;
 

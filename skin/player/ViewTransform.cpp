@@ -4,20 +4,7 @@ namespace Mrv {
 
 QRectF TViewTransform::Fit(const QSizeF& size, const QRectF& area, TScaleMode mode)
 {
-    QSizeF scaled = size;
-    switch (mode) {
-    case TScaleMode::ExactFit:
-        return area;
-    case TScaleMode::NoScale:
-        break;
-    case TScaleMode::ShowAll:
-        scaled = size.scaled(area.size(), Qt::KeepAspectRatio);
-        break;
-    case TScaleMode::NoBorder:
-        scaled = size.scaled(area.size(), Qt::KeepAspectRatioByExpanding);
-        break;
-    }
-    return QRectF(area.center() - QPointF(scaled.width() / 2, scaled.height() / 2), scaled);
+    return TMovieDocument::Fit(size, area, mode);
 }
 
 void TViewTransform::SetMovie(const QRectF& box)
