@@ -19,6 +19,9 @@ public:
     enum TAfterwards { RestorePrevious, IgnoreAfterwards };
 
     TSignalPipe(std::initializer_list<int> signalNumbers, TAfterwards afterwards, QObject* parent = nullptr);
+    // Catches the signals from the first moment of the program on, before any pipe exists (and unblocks
+    // them): a signal that comes then is remembered, and the first pipe made for it later raises it once.
+    static void CatchEarly(std::initializer_list<int> signalNumbers);
     ~TSignalPipe() override;
     bool Installed() const { return notifier != nullptr; }
 

@@ -2,10 +2,14 @@
 #include "app/MainForm.h"
 #include "app/MiravaApplication.h"
 #include "app/QuitSignals.h"
+#include "app/SignalPipe.h"
 #include "app/StateReport.h"
 
 int main(int argc, char** argv)
 {
+    // SIGUSR1 asks for the state report, and would end the program by default: it is caught before anything
+    // else happens, and a report asked for before the window exists is written once it does.
+    TSignalPipe::CatchEarly({ SIGUSR1 });
     if (const auto status = AnswerInfoOptions(argc, argv, QStringLiteral("mirava"),
             QStringLiteral("Mirava Smart Memo Processor: memorises pictures of faces under names and "
                            "recognises them.")))

@@ -85,6 +85,13 @@ bool TProcess::Start(const TLaunch& launch, std::string& error)
             [[maybe_unused]] ssize_t written = ::write(failurePipe[1], &code, sizeof code);
             ::_exit(127);
         }
+        if (launch.PendingSignal > 0) {
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            sigaddset(&blocked, launch.PendingSignal);
+            ::sigprocmask(SIG_BLOCK, &blocked, nullptr); // the mask and the pending signal outlive exec
+            ::kill(::getpid(), launch.PendingSignal);
+        }
         ::execve(argv[0], argv.data(), envp.data());
         const int code = errno;
         [[maybe_unused]] ssize_t written = ::write(failurePipe[1], &code, sizeof code);

@@ -18,6 +18,8 @@ struct TLaunch
     std::string Folder; // working folder; empty keeps the test's
     std::string LogPath; // standard output and error go here; empty means /dev/null
     int PassFd = -1; // when set, handed to the child as its file descriptor 3
+    int PendingSignal
+        = 0; // when set, blocked and raised in the child, so that it waits when the program starts
 };
 
 // The test's environment without the variables named in `drop`, plus `add`.
