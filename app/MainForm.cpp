@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/AppError.h"
+#include "app/FolderIconProvider.h"
 #include "app/FolderListing.h"
 #include "app/MemoryFile.h"
 #include "app/Messages.h"
@@ -221,9 +222,14 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     Panel1 = MakePanel(Splitter1, QStringLiteral("Panel1"));
     auto* panel1Layout = new QVBoxLayout(Panel1);
     panel1Layout->setContentsMargins(0, 0, 0, 0);
+    // The tree lists folders only and never looks into a file: its model would otherwise guess every entry's
+    // type from its contents, on the GUI thread, and hang on /proc/kmsg or a named pipe.
+    FolderIcons = std::make_unique<TFolderIconProvider>();
     FolderModel = new QFileSystemModel(this);
     FolderModel->setObjectName(QStringLiteral("FolderModel"));
+    FolderModel->setIconProvider(FolderIcons.get());
     FolderModel->setOption(QFileSystemModel::DontWatchForChanges, true);
+    FolderModel->setOption(QFileSystemModel::DontUseCustomDirectoryIcons, true);
     FolderModel->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
     FolderModel->setRootPath(QStringLiteral("/"));
     ShellTreeView1 = new TShellTreeView(Panel1);
@@ -333,6 +339,9 @@ TMainForm::~TMainForm()
     ShellTreeView1->viewport()->removeEventFilter(this);
     disconnect(FolderModel, nullptr, this, nullptr);
     disconnect(ShellTreeView1->verticalScrollBar(), nullptr, this, nullptr);
+    // The model goes before its icon provider does.
+    delete FolderModel;
+    FolderModel = nullptr;
 }
 
 void TMainForm::FormCreate()

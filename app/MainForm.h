@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <QTreeView>
+#include <memory>
 
 class QFileDialog;
 class QFileSystemModel;
@@ -17,6 +18,7 @@ class QLabel;
 class QSplitter;
 class QStatusBar;
 class TAboutBox;
+class TFolderIconProvider;
 class TImage;
 class TMainForm;
 class TTransparentMoviePlayerControl;
@@ -124,6 +126,7 @@ public:
     QFrame* Panel1 = nullptr;
     TShellTreeView* ShellTreeView1 = nullptr;
     QFileSystemModel* FolderModel = nullptr;
+    std::unique_ptr<TFolderIconProvider> FolderIcons; // the tree's icons, which never read a file
     QFrame* Panel2 = nullptr;
     TMyPicturList* PicturList = nullptr;
     QFrame* Panel3 = nullptr;
