@@ -12,8 +12,10 @@ const QColor Silver(192, 192, 192);
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, bool bold, int left, int top)
 {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(parent);
     label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     if (bold) {
         QFont font = label->font();
         font.setBold(true);

@@ -1,10 +1,13 @@
 #include "app/FolderListing.h"
 
+#include "pictures/FileName.h"
+
 #include <QCollator>
-#include <QDir>
-#include <QFileInfo>
 #include <QLocale>
 #include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
 
 QString FolderPathWithSeparator(const QString& folder)
 {
@@ -39,23 +42,62 @@ void SortNaturally(QStringList& names)
     });
 }
 
+namespace {
+// Closes a folder opened with opendir when it goes.
+struct TFolderStream
+{
+    explicit TFolderStream(const QByteArray& path)
+        : handle(::opendir(path.constData()))
+    { }
+    ~TFolderStream()
+    {
+        if (handle)
+            ::closedir(handle);
+    }
+    TFolderStream(const TFolderStream&) = delete;
+    TFolderStream& operator=(const TFolderStream&) = delete;
+    DIR* handle;
+};
+
+QString CannotRead(const QString& folder, int code)
+{
+    return QStringLiteral("Cannot read the folder \"%1\": %2")
+        .arg(ShownFileName(folder), qt_error_string(code));
+}
+} // namespace
+
 TFolderListing ListPictureFolder(const QString& folder)
 {
     TFolderListing listing;
     listing.Folder = FolderPathWithSeparator(folder);
     if (listing.Folder.isEmpty())
         return listing;
-    QDir dir(listing.Folder);
-    // Hidden entries are asked for too, and then left out by their name, so that the rule does not depend on
-    // what the platform calls hidden.
-    const QStringList entries
-        = dir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::NoSort);
+    // The folder is read by its bytes: a name that is not valid UTF-8 is listed too, by a path that opens it.
+    const QByteArray nativeFolder = EncodeFileName(listing.Folder);
+    TFolderStream stream(nativeFolder);
+    if (!stream.handle) {
+        listing.Error = CannotRead(listing.Folder, errno);
+        return listing;
+    }
     QStringList names;
-    for (const QString& name : entries) {
-        if (name.startsWith(u'.') || !HasPictureExtension(name))
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(stream.handle);
+        if (!entry) {
+            if (errno != 0)
+                listing.Error = CannotRead(listing.Folder, errno);
+            break;
+        }
+        const QByteArray rawName(entry->d_name);
+        // Hidden entries (and "." and "..") are left out by their name.
+        if (rawName.startsWith('.'))
             continue;
-        if (!QFileInfo(listing.Folder + name).isFile()) { // follows links
-            ++listing.Skipped;
+        const QString name = DecodeFileName(rawName);
+        if (!HasPictureExtension(name))
+            continue;
+        struct stat status;
+        if (::stat((nativeFolder + rawName).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+            ++listing.Skipped; // a folder, a dead link or a special file named like a picture
             continue;
         }
         names.append(name);

@@ -7,6 +7,7 @@
 #include "app/MemoryFile.h"
 #include "app/Messages.h"
 #include "app/TextFiles.h"
+#include "pictures/FileName.h"
 #include "pictures/Image.h"
 #include "pictures/PictureDecoder.h"
 #include "skin/TransparentMoviePlayerControl.h"
@@ -263,6 +264,7 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     Path->setReadOnly(true);
     Label1 = new QLabel(Panel3);
     Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setTextFormat(Qt::PlainText); // a person's name, never markup
     QFont labelFont = Label1->font();
     labelFont.setBold(true);
     labelFont.setPixelSize(16);
@@ -306,6 +308,7 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     StatusBar1->setSizeGripEnabled(false);
     StatusPanel0 = new QLabel(StatusBar1);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
+    StatusPanel0->setTextFormat(Qt::PlainText); // messages name files and persons
     StatusPanel0->setFixedWidth(StatusPanelWidth);
     StatusBar1->addWidget(StatusPanel0);
     setStatusBar(StatusBar1);
@@ -546,6 +549,12 @@ void TMainForm::ShellTreeView1Change()
     if (PicturList->Count() >= 1)
         PicturList->Arrange();
     skippedEntries = skipped;
+    if (!listing.Error.isEmpty()) {
+        // An unreadable folder says why; nothing of it is listed, so no count follows to replace this.
+        skipMessage = listing.Error;
+        SetStatus(skipMessage);
+        return;
+    }
     ReportSkippedEntries();
 }
 
@@ -567,9 +576,10 @@ void TMainForm::ReportSkippedEntries()
 
 void TMainForm::ShowPicture(int index)
 {
-    Path->setText(PicturList->Items(index)->FileName());
-    Image1->LoadFromFile(Path->text());
-    shownPicture = Path->text();
+    const QString file = PicturList->Items(index)->FileName();
+    Path->setText(ShownFileName(file));
+    Image1->LoadFromFile(file);
+    shownPicture = file;
     Edit2->clear();
     Label1->clear();
     Image2->Clear();

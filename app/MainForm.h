@@ -170,7 +170,8 @@ private:
     void ReportSkippedEntries();
 
     QString shownPicture; // the file of the picture in Image1
-    QString skipMessage; // the status text of the last listing that skipped entries
+    // The status text of the last listing that skipped entries or could not read its folder.
+    QString skipMessage;
     int skippedEntries
         = 0; // entries of the listed folder left off the list (thumbnails that failed later come on top)
     QTimer followTimer; // brings the tree's current folder back into view after its rows moved

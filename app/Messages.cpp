@@ -27,8 +27,11 @@ void ShowMessage(const QString& text)
         MessageHandler()(text);
         return;
     }
-    QMessageBox box(QMessageBox::Information, TMiravaApplication::Title(), text, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::Information, TMiravaApplication::Title(), QString(), QMessageBox::Ok,
         QApplication::activeWindow());
+    // Messages name files and persons: shown as they are, never taken for markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
     box.exec();
 }
 

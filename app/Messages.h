@@ -10,7 +10,8 @@ class QDialog;
 using TMessageHandler = std::function<void(const QString& text)>;
 using TDialogRunner = std::function<int(QDialog& dialog)>;
 
-// Shows an information box titled with the application's name (or hands the text to the installed handler).
+// Shows an information box titled with the application's name, its text as plain text (or hands the text to
+// the installed handler).
 void ShowMessage(const QString& text);
 // Installs a handler; an empty one restores the message box. Returns the handler it replaces.
 TMessageHandler SetMessageHandler(TMessageHandler handler);

@@ -1,5 +1,6 @@
 #include "pictures/PicturList.h"
 
+#include "pictures/FileName.h"
 #include "pictures/PictureDecoder.h"
 #include "pictures/ThumbnailLoader.h"
 
@@ -210,7 +211,7 @@ void TBild::UpdateToolTip()
     if (!Picture)
         return;
     // The reason a picture cannot be shown stays in its tooltip whatever else changes.
-    QString tip = ShowHint ? Hint : QString();
+    QString tip = ShowHint ? ShownFileName(Hint) : QString(); // odd bytes of a name as U+FFFD
     if (broken)
         tip = tip.isEmpty() ? brokenReason : tip + QLatin1Char('\n') + brokenReason;
     // A tooltip that looks like markup would be drawn as rich text; it is escaped so that the file's
@@ -462,7 +463,7 @@ TBild* TPicturList::Add(const QString& path)
         item->OwnerList = this;
         item->SetIndex(index);
         item->SetHint(path);
-        item->SetCaption(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+        item->SetCaption(ShownFileName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)));
         item->SetBorder(item->Border);
         item->SetFileName(path);
         item->SetCellWidth(itemWidth);

@@ -1,9 +1,14 @@
 #include "app/FolderListing.h"
 
+#include "pictures/FileName.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 void Touch(const QString& path)
@@ -75,4 +80,100 @@ TEST(FolderListing, FolderPathsEndInOneSeparator)
     EXPECT_TRUE(absent.Files.isEmpty());
     EXPECT_EQ(absent.Skipped, 0);
     EXPECT_TRUE(ListPictureFolder(QString()).Files.isEmpty());
+}
+
+TEST(FolderListing, UnreadableFoldersSayWhy)
+{
+    const TFolderListing absent = ListPictureFolder("/no/such/folder");
+    EXPECT_EQ(absent.Error,
+        QStringLiteral("Cannot read the folder \"/no/such/folder/\": No such file or directory"));
+
+    QTemporaryDir dir;
+    Touch(dir.filePath("plain.bmp"));
+    EXPECT_EQ(ListPictureFolder(dir.filePath("plain.bmp")).Error,
+        QStringLiteral("Cannot read the folder \"%1/\": Not a directory").arg(dir.filePath("plain.bmp")));
+    EXPECT_EQ(ListPictureFolder(dir.path()).Error, QString());
+
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "a folder without read permission is readable all the same for root";
+    ASSERT_TRUE(QDir(dir.path()).mkdir("closed"));
+    Touch(dir.filePath("closed/a.bmp"));
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("closed"), QFile::WriteOwner | QFile::ExeOwner));
+    const TFolderListing closed = ListPictureFolder(dir.filePath("closed"));
+    EXPECT_TRUE(closed.Files.isEmpty());
+    EXPECT_EQ(closed.Error,
+        QStringLiteral("Cannot read the folder \"%1/\": Permission denied").arg(dir.filePath("closed")));
+    QFile::setPermissions(dir.filePath("closed"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST(FolderListing, NamesThatAreNotUtf8AreListedByPathsThatOpenThem)
+{
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path()) + '/';
+    // Latin-1 "é", a stray continuation byte, a cut sequence, and a valid character from the range that
+    // stands for raw bytes.
+    const QList<QByteArray> rawNames { "caf\xe9.bmp", "\x80x.jpg", "ab\xe2\x82.bmp", "\xef\x9e\x80.bmp",
+        "plain.bmp" };
+    for (const QByteArray& raw : rawNames) {
+        const int file = ::open((folder + raw).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        ASSERT_GE(file, 0) << raw.toHex().toStdString();
+        ASSERT_EQ(::write(file, raw.constData(), size_t(raw.size())), raw.size());
+        ::close(file);
+    }
+    const TFolderListing listing = ListPictureFolder(dir.path());
+    EXPECT_EQ(listing.Error, QString());
+    EXPECT_EQ(listing.Skipped, 0);
+    ASSERT_EQ(listing.Files.size(), rawNames.size());
+    QList<QByteArray> found;
+    for (const QString& path : listing.Files) {
+        const QByteArray native = EncodeFileName(path);
+        ASSERT_TRUE(native.startsWith(folder));
+        found.append(native.mid(folder.size()));
+        // The path opens the very file: its contents are its own name.
+        QFile file;
+        const int handle = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(handle, 0) << native.toHex().toStdString();
+        ASSERT_TRUE(file.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+        EXPECT_EQ(file.readAll(), found.last());
+    }
+    std::sort(found.begin(), found.end());
+    QList<QByteArray> expected = rawNames;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(found, expected);
+    // Shown with replacement characters where the bytes are no text.
+    EXPECT_TRUE(listing.Files.contains(DecodeFileName(folder) + QStringLiteral("plain.bmp")));
+    QStringList shown;
+    for (const QString& path : listing.Files)
+        shown.append(ShownFileName(path).mid(dir.path().size() + 1));
+    EXPECT_TRUE(shown.contains(QStringLiteral("caf\uFFFD.bmp")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("\uFFFDx.jpg")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("ab\uFFFD\uFFFD.bmp")));
+}
+
+TEST(FileName, EveryByteStringComesBackWhole)
+{
+    // QFile's own decoding would lose them: both of these turn into the same text there.
+    EXPECT_EQ(QFile::decodeName("a\xff"), QFile::decodeName("a\xfe"));
+    EXPECT_NE(DecodeFileName("a\xff"), DecodeFileName("a\xfe"));
+
+    const QList<QByteArray> samples { "", "plain/ascii name.bmp", "gr\xc3\xbc\xc3\x9f",
+        "\xf0\x9f\x98\x80 face", "\xff\xfe\x80", "\xc0\xaf overlong", "\xed\xa0\x80 surrogate",
+        "\xf4\x90\x80\x80 beyond", "\xe2\x82", "\xef\x9e\x80\xef\x9f\xbf escapes", "\xef\x9e" };
+    for (const QByteArray& bytes : samples)
+        EXPECT_EQ(EncodeFileName(DecodeFileName(bytes)), bytes) << bytes.toHex().toStdString();
+    // Valid text stays the same text.
+    EXPECT_EQ(DecodeFileName("gr\xc3\xbc\xc3\x9f"), QStringLiteral("gr\u00fc\u00df"));
+    EXPECT_EQ(DecodeFileName("\xf0\x9f\x98\x80"), QString::fromUtf8("\xf0\x9f\x98\x80"));
+    EXPECT_EQ(EncodeFileName(QStringLiteral("gr\u00fc\u00df")), QByteArray("gr\xc3\xbc\xc3\x9f"));
+
+    // Every pair of bytes, each at the end of a name and before more text.
+    for (int first = 0x80; first < 0x100; ++first) {
+        for (int second = 1; second < 0x100; ++second) {
+            QByteArray bytes;
+            bytes.append(char(first)).append(char(second));
+            ASSERT_EQ(EncodeFileName(DecodeFileName(bytes)), bytes) << bytes.toHex().toStdString();
+            bytes.append("\xbf\xbf tail");
+            ASSERT_EQ(EncodeFileName(DecodeFileName(bytes)), bytes) << bytes.toHex().toStdString();
+        }
+    }
 }

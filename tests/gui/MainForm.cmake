@@ -6,6 +6,7 @@ mirava_add_test(mirava_mainform_test
     ${CMAKE_CURRENT_LIST_DIR}/AppTestSupport.h
     ${CMAKE_CURRENT_LIST_DIR}/MainFormTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FolderTreeTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/MainFormTextTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFormCommandsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFormAboutTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFormFoldersTest.cpp

@@ -2,6 +2,7 @@
 #include "app/QuitSignals.h"
 #include "app/StateReport.h"
 #include "pictures/Image.h"
+#include "support/ShownText.h"
 #include "support/SmallTmpfs.h"
 
 #include <QApplication>
@@ -94,7 +95,7 @@ TEST_F(MainForm, StartListsTheProgramsFolderWithAllSlotsFree)
     EXPECT_EQ(window.PicturList->Items(1)->FileName(), folder + "b2.bmp");
     EXPECT_EQ(window.PicturList->Items(2)->FileName(), folder + "b10.bmp");
     EXPECT_TRUE(window.PicturList->ShowHint());
-    EXPECT_EQ(window.PicturList->Items(0)->Picture->toolTip(), folder + "a.jpg");
+    EXPECT_EQ(ShownAutoText(window.PicturList->Items(0)->Picture->toolTip()).Text, folder + "a.jpg");
     EXPECT_EQ(window.Memo.FirstFreeSlot(), 0);
     EXPECT_EQ(window.Memo.UsedSlotCount(), 0);
     EXPECT_TRUE(window.Memo.Networks.empty());

@@ -2,6 +2,7 @@
 
 #include "pictures/PictureDecoder.h"
 #include "pictures/PictureFiles.h"
+#include "support/ShownText.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -130,7 +131,7 @@ TEST_F(PicturListTest, ItemIsPlacedInItsCellWithTheCaptionBelow)
     EXPECT_EQ(added->NameLabel->text(), "holiday photo.bmp");
     EXPECT_TRUE(added->NameLabel->alignment() & Qt::AlignHCenter);
     EXPECT_EQ(added->FileName(), dir.filePath("holiday photo.bmp"));
-    EXPECT_EQ(added->Picture->toolTip(), added->FileName());
+    EXPECT_EQ(ShownAutoText(added->Picture->toolTip()).Text, added->FileName());
     EXPECT_EQ(added->Picture->cursor().shape(), Qt::PointingHandCursor);
 }
 

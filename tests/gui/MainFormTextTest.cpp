@@ -1,0 +1,111 @@
+#include "AppTestSupport.h"
+#include "pictures/Image.h"
+#include "support/ShownText.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+// Names that read as markup: a bold tag, and an image of a file ("/" cannot be part of a file name, so the
+// entity stands for it).
+const QString BoldName = QStringLiteral("<b>x.bmp");
+const QString ImageName = QStringLiteral("<img src=\"&#47;etc&#47;passwd\">.bmp");
+const QString ZeroPerson = QStringLiteral("<img src=\"/dev/zero\">");
+
+class WindowText : public TWindowTest
+{
+};
+} // namespace
+
+TEST_F(WindowText, FileNamesThatLookLikeMarkupShowAsTheyAre)
+{
+    QTemporaryDir folder;
+    SavePerson(0, folder.filePath(BoldName));
+    SavePerson(1, folder.filePath(ImageName));
+    TMainForm& window = Start();
+    window.SelectFolder(folder.path());
+    ASSERT_EQ(window.PicturList->Count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const TBild* item = window.PicturList->Items(i);
+        const QString name = QFileInfo(item->FileName()).fileName();
+        EXPECT_EQ(item->NameLabel->textFormat(), Qt::PlainText) << name.toStdString();
+        EXPECT_EQ(item->NameLabel->text(), name);
+        const TShownText tip = ShownAutoText(item->Picture->toolTip());
+        EXPECT_EQ(tip.Text, folder.path() + u'/' + name);
+        EXPECT_EQ(tip.LoadedResources, QStringList()) << name.toStdString();
+
+        Choose(i);
+        EXPECT_EQ(window.Path->text(), item->FileName());
+        EXPECT_FALSE(window.Image1->IsEmpty()) << "the picture opens by its name";
+    }
+}
+
+TEST_F(WindowText, APersonNamedLikeMarkupIsShownAsTyped)
+{
+    SavePerson(0, App("face.bmp"));
+    TMainForm& window = Start();
+    Command("3");
+    Choose(0);
+    window.Edit2->setText(ZeroPerson);
+    Command("8");
+    ASSERT_EQ(window.Memo.UsedSlotCount(), 1);
+    Choose(0);
+    EXPECT_EQ(window.Label1->textFormat(), Qt::PlainText);
+    Command("6");
+    EXPECT_EQ(window.Label1->text(), ZeroPerson);
+    EXPECT_EQ(window.Edit2->text(), ZeroPerson);
+    EXPECT_EQ(window.Label1->textFormat(), Qt::PlainText);
+}
+
+TEST_F(WindowText, StatusAndMessageBoxesShowTextAsItIs)
+{
+    TMainForm& window = Start();
+    EXPECT_EQ(window.StatusPanel0->textFormat(), Qt::PlainText);
+
+    // The message box itself, not the handler tests use elsewhere: it is inspected and closed from the event
+    // loop while it runs.
+    SetMessageHandler(nullptr);
+    Qt::TextFormat format = Qt::AutoText;
+    QString shown;
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        seen = true;
+        format = box->textFormat();
+        shown = box->text();
+        box->accept();
+    });
+    const QString text
+        = QStringLiteral("Cannot create file \"") + ImageName + QStringLiteral("\". ") + ZeroPerson;
+    ShowMessage(text);
+    ASSERT_TRUE(seen) << "no message box came up";
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_EQ(shown, text);
+}
+
+TEST_F(WindowText, AnUnreadableFolderSaysWhyInTheStatusBar)
+{
+    QTemporaryDir parent;
+    const QString gone = parent.filePath(QStringLiteral("<b>gone"));
+    ASSERT_TRUE(QDir().mkpath(gone));
+    SavePerson(0, gone + QStringLiteral("/face.bmp"));
+    TMainForm& window = Start();
+    window.SelectFolder(gone);
+    ASSERT_EQ(window.PicturList->Count(), 1);
+    EXPECT_EQ(window.StatusText(), QString());
+
+    // The folder goes while the tree still shows it; choosing it again says why nothing is listed.
+    ASSERT_TRUE(QDir(gone).removeRecursively());
+    window.ShellTreeView1Change();
+    EXPECT_EQ(window.PicturList->Count(), 0);
+    EXPECT_EQ(window.StatusText(),
+        QStringLiteral("Cannot read the folder \"%1/\": No such file or directory").arg(gone));
+
+    // A readable folder afterwards clears the message.
+    window.SelectFolder(appFolder.path());
+    EXPECT_EQ(window.StatusText(), QString());
+}
