@@ -1,5 +1,6 @@
 #include "pictures/PictureDecoder.h"
 
+#include "pictures/FileName.h"
 #include "pictures/RegularFile.h"
 #include "pictures/ThumbnailDecoder.h"
 
@@ -529,7 +530,7 @@ QSize ReadPictureSize(const QString& path)
 
 QImage LoadPicture(const QString& path)
 {
-    return LoadFile(QFile::encodeName(path), path, QSize());
+    return LoadFile(EncodeFileName(path), path, QSize());
 }
 
 QImage LoadPictureNative(const QByteArray& nativePath)
@@ -542,5 +543,5 @@ QImage LoadThumbnail(const QString& path, const QSize& atLeast)
     // A photo's embedded EXIF thumbnail stands in for it when it is large enough.
     if (!atLeast.isEmpty() && KindOf(path) == TFileKind::Jpeg)
         return DecodeThumbnail(path, atLeast, atLeast).Image;
-    return LoadFile(QFile::encodeName(path), path, atLeast.isEmpty() ? QSize() : atLeast);
+    return LoadFile(EncodeFileName(path), path, atLeast.isEmpty() ? QSize() : atLeast);
 }

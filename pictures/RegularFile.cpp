@@ -1,5 +1,7 @@
 #include "pictures/RegularFile.h"
 
+#include "pictures/FileName.h"
+
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
@@ -43,7 +45,7 @@ bool TRegularFile::Fail(const QString& reason)
 
 bool TRegularFile::Open(const QString& path)
 {
-    return Open(QFile::encodeName(path));
+    return Open(EncodeFileName(path));
 }
 
 bool TRegularFile::Open(const QByteArray& nativePath)
@@ -156,5 +158,5 @@ std::optional<QByteArray> ReadRegularFile(const QByteArray& nativePath, qint64 m
 
 std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 maxBytes, QString* error)
 {
-    return ReadRegularFile(QFile::encodeName(path), maxBytes, error);
+    return ReadRegularFile(EncodeFileName(path), maxBytes, error);
 }

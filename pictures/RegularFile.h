@@ -20,6 +20,7 @@ public:
     // Opens the file at `nativePath`, the file system's own bytes of the name (names that are not valid
     // UTF-8 open too). False, with Error() set, when it cannot be opened or is not a regular file.
     bool Open(const QByteArray& nativePath);
+    // Opens the file at a path as the program keeps it (see EncodeFileName).
     bool Open(const QString& path);
     // Takes over a descriptor opened elsewhere (closed here from now on) and checks it the same way; a
     // negative one fails.

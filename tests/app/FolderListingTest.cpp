@@ -1,6 +1,7 @@
 #include "app/FolderListing.h"
 
 #include "pictures/FileName.h"
+#include "support/RawFileRemoval.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +9,9 @@
 #include <algorithm>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 void Touch(const QString& path)
@@ -114,7 +117,9 @@ TEST(FolderListing, NamesThatAreNotUtf8AreListedByPathsThatOpenThem)
     // stands for raw bytes.
     const QList<QByteArray> rawNames { "caf\xe9.bmp", "\x80x.jpg", "ab\xe2\x82.bmp", "\xef\x9e\x80.bmp",
         "plain.bmp" };
+    std::vector<std::unique_ptr<TRawFileRemoval>> removals;
     for (const QByteArray& raw : rawNames) {
+        removals.push_back(std::make_unique<TRawFileRemoval>(folder + raw));
         const int file = ::open((folder + raw).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         ASSERT_GE(file, 0) << raw.toHex().toStdString();
         ASSERT_EQ(::write(file, raw.constData(), size_t(raw.size())), raw.size());

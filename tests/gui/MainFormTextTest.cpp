@@ -1,5 +1,7 @@
 #include "AppTestSupport.h"
+#include "pictures/FileName.h"
 #include "pictures/Image.h"
+#include "support/RawFileRemoval.h"
 #include "support/ShownText.h"
 
 #include <QApplication>
@@ -108,4 +110,38 @@ TEST_F(WindowText, AnUnreadableFolderSaysWhyInTheStatusBar)
     // A readable folder afterwards clears the message.
     window.SelectFolder(appFolder.path());
     EXPECT_EQ(window.StatusText(), QString());
+}
+
+TEST_F(WindowText, NamesThatAreNotUtf8AreListedShownAndOpened)
+{
+    QTemporaryDir folder;
+    const QByteArray rawName = QByteArray("caf\xe9 ") + QByteArray("\xff.bmp");
+    const QString path = DecodeFileName(QFile::encodeName(folder.path()) + '/' + rawName);
+    ASSERT_EQ(EncodeFileName(path), QFile::encodeName(folder.path()) + '/' + rawName);
+    const TRawFileRemoval removal(EncodeFileName(path));
+    ASSERT_TRUE(Person(0).save(QStringLiteral("%1/face.bmp").arg(folder.path())));
+    ASSERT_EQ(::rename(QFile::encodeName(folder.filePath("face.bmp")).constData(),
+                  EncodeFileName(path).constData()),
+        0);
+    TMainForm& window = Start();
+    window.SelectFolder(folder.path());
+    ASSERT_EQ(window.PicturList->Count(), 1);
+    EXPECT_EQ(window.StatusText(), QString());
+    const TBild* item = window.PicturList->Items(0);
+    EXPECT_EQ(item->FileName(), path);
+    EXPECT_EQ(item->NameLabel->text(), QStringLiteral("caf\uFFFD \uFFFD.bmp"));
+    Choose(0);
+    EXPECT_EQ(window.Path->text(), folder.path() + QStringLiteral("/caf\uFFFD \uFFFD.bmp"));
+    EXPECT_FALSE(window.Image1->IsEmpty());
+
+    // Memorised by that path, the picture opens again beside the match.
+    Command("3");
+    window.Edit2->setText(QStringLiteral("Anna"));
+    Command("8");
+    ASSERT_EQ(window.Memo.UsedSlotCount(), 1);
+    EXPECT_EQ(window.Memo.FileList[0], path);
+    Choose(0);
+    Command("6");
+    EXPECT_EQ(window.Label1->text(), QStringLiteral("Anna"));
+    EXPECT_FALSE(window.Image2->IsEmpty());
 }
