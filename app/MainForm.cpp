@@ -288,6 +288,32 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     Image1->SetStretch(true);
     panel4Layout->addWidget(Image1);
     Panel3->installEventFilter(this);
+    // Pictures are decoded on a worker; a command given while the chosen picture is still loading
+    // runs once it is in.
+    connect(Image1, &TImage::PictureLoaded, this, [this](const QString& path) {
+        shownPicture = path;
+        // The match belongs to the picture shown before; a name typed while this one was loading stays.
+        if (Edit2->text() == nameWhenChosen)
+            Edit2->clear();
+        Label1->clear();
+        Image2->Clear();
+        RunCommandAfterLoad();
+    });
+    connect(Image1, &TImage::PictureLoadFailed, this, [this](const QString&, const QString& message) {
+        commandAfterLoad.reset();
+        ShowMessage(message);
+    });
+    // Recognition is done when the memorised picture is in beside the name; a failure leaves the
+    // status at "Recognize".
+    connect(Image2, &TImage::PictureLoaded, this, [this] {
+        if (recognisedAt)
+            SetStatus(OkText(*recognisedAt));
+        recognisedAt.reset();
+    });
+    connect(Image2, &TImage::PictureLoadFailed, this, [this](const QString&, const QString& message) {
+        recognisedAt.reset();
+        ShowMessage(message);
+    });
 
     Splitter1->addWidget(Panel1);
     Splitter1->addWidget(Panel2);
@@ -578,11 +604,17 @@ void TMainForm::ShowPicture(int index)
 {
     const QString file = PicturList->Items(index)->FileName();
     Path->setText(ShownFileName(file));
-    Image1->LoadFromFile(file);
-    shownPicture = file;
-    Edit2->clear();
-    Label1->clear();
-    Image2->Clear();
+    nameWhenChosen = Edit2->text();
+    Image1->LoadFromFileLater(file);
+}
+
+void TMainForm::RunCommandAfterLoad()
+{
+    if (!commandAfterLoad)
+        return;
+    const int code = *commandAfterLoad;
+    commandAfterLoad.reset();
+    TransparentMoviePlayerControl1MovieCommand(CommandName, QString::number(code));
 }
 
 void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& command, const QString& args)
@@ -594,6 +626,11 @@ void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& comman
         const std::optional<int> code = ParseInteger(trimmed);
         if (!code)
             throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(trimmed));
+        if ((*code == 6 || *code == 8) && Image1->IsLoading()) {
+            // Memorise and recognise act on the picture the user chose, not the one still shown.
+            commandAfterLoad = *code;
+            return;
+        }
         switch (*code) {
         case 0:
             ShowAboutCommand();
@@ -776,8 +813,8 @@ void TMainForm::RecogniseCommand()
     }
     Edit2->setText(Memo.NameList[result.BestSlot]);
     Label1->setText(Edit2->text());
-    Image2->LoadFromFile(Memo.FileList[result.BestSlot]);
-    SetStatus(OkText(start));
+    Image2->LoadFromFileLater(Memo.FileList[result.BestSlot]);
+    recognisedAt = start;
 }
 
 void TMainForm::SetStatus(const QString& text, bool repaintNow)

@@ -9,7 +9,9 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <QTreeView>
+#include <chrono>
 #include <memory>
+#include <optional>
 
 class QFileDialog;
 class QFileSystemModel;
@@ -82,7 +84,8 @@ public:
     void ShellTreeView1Change();
     // Selects a folder in the tree, which lists its pictures.
     void SelectFolder(const QString& folder);
-    // Shows the picture at the list's index in the large view.
+    // Shows the picture at the list's index in the large view. The picture is decoded on a worker; when
+    // it is in, the name field and the match beside it are cleared (a failure leaves them as they were).
     void ShowPicture(int index);
 
     QString StatusText() const;
@@ -148,6 +151,7 @@ protected:
 
 private:
     void FormCreate();
+    void RunCommandAfterLoad();
     void FormShow();
     void FormClose();
     void LoadSkin();
@@ -170,6 +174,10 @@ private:
     void ReportSkippedEntries();
 
     QString shownPicture; // the file of the picture in Image1
+    std::optional<int> commandAfterLoad; // memorise or recognise, given while Image1 was loading
+    QString nameWhenChosen; // Edit2 when the picture loading into Image1 was chosen
+    // When the recognition whose memorised picture is loading into Image2 started.
+    std::optional<std::chrono::steady_clock::time_point> recognisedAt;
     // The status text of the last listing that skipped entries or could not read its folder.
     QString skipMessage;
     int skippedEntries

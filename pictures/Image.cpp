@@ -3,19 +3,86 @@
 #include "pictures/PictureDecoder.h"
 
 #include <QPainter>
+#include <QPointer>
+
+namespace {
+
+QSize DrawnSize(const QSize& picture, const QSize& box, bool proportional, bool stretch)
+{
+    if (proportional)
+        return FitProportional(picture, box, stretch);
+    return stretch ? box : picture;
+}
+
+} // namespace
 
 TImage::TImage(QWidget* parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_NoSystemBackground);
     setAutoFillBackground(false);
+    // Two threads, so that a picture chosen after a slow one does not queue behind it.
+    pool.setMaxThreadCount(2);
 }
 
 void TImage::LoadFromFile(const QString& path)
 {
     QImage loaded = ::LoadPicture(path);
+    Supersede();
+    Take(std::move(loaded), QImage(), path);
+}
+
+void TImage::LoadFromFileLater(const QString& path)
+{
+    Supersede();
+    loading = true;
+    const quint64 load = generation;
+    // The worker also scales the picture to the size it will be drawn at, so that the first paint of
+    // a large picture does not scale it on the window's thread.
+    QPointer<TImage> self(this);
+    pool.start([self, load, path, proportional = proportional, stretch = stretch, box = size()] {
+        QImage loaded;
+        QImage shown;
+        QString error;
+        try {
+            loaded = ::LoadPicture(path);
+            const QSize drawn = DrawnSize(loaded.size(), box, proportional, stretch);
+            if (drawn != loaded.size() && !drawn.isEmpty())
+                shown = loaded.scaled(drawn, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        } catch (const std::bad_alloc&) {
+            error = QStringLiteral("Cannot load picture \"%1\": not enough memory").arg(path);
+        } catch (const std::exception& failure) {
+            error = QString::fromUtf8(failure.what());
+        }
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, load, path, error, loaded = std::move(loaded), shown = std::move(shown)]() mutable {
+                if (!self || self->generation != load)
+                    return;
+                self->loading = false;
+                if (!error.isEmpty()) {
+                    emit self->PictureLoadFailed(path, error);
+                    return;
+                }
+                self->Take(std::move(loaded), std::move(shown), path);
+                emit self->PictureLoaded(path);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TImage::Supersede()
+{
+    ++generation;
+    loading = false;
+    // Loads not started yet are not needed any more.
+    pool.clear();
+}
+
+void TImage::Take(QImage&& loaded, QImage&& shown, const QString& path)
+{
     picture = std::move(loaded);
-    scaled = QImage();
+    scaled = std::move(shown);
     kind = path.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive) ? TPictureKind::Jpeg
                                                                      : TPictureKind::Bitmap;
     update();
@@ -27,6 +94,7 @@ void TImage::SetPicture(const QImage& value)
         Clear();
         return;
     }
+    Supersede();
     picture = value.format() == QImage::Format_RGB888 ? value : value.convertToFormat(QImage::Format_RGB888);
     scaled = QImage();
     kind = TPictureKind::Bitmap;
@@ -35,6 +103,7 @@ void TImage::SetPicture(const QImage& value)
 
 void TImage::Clear()
 {
+    Supersede();
     picture = QImage();
     scaled = QImage();
     kind = TPictureKind::None;
@@ -63,11 +132,7 @@ QRect TImage::DrawRect() const
 {
     if (picture.isNull())
         return QRect();
-    QSize size = picture.size();
-    if (proportional)
-        size = FitProportional(size, this->size(), stretch);
-    else if (stretch)
-        size = this->size();
+    const QSize size = DrawnSize(picture.size(), this->size(), proportional, stretch);
     QPoint topLeft(0, 0);
     if (center)
         topLeft = QPoint((width() - size.width()) / 2, (height() - size.height()) / 2);

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QThreadPool>
 #include <QWidget>
 
 // How the picture held by a TImage was obtained.
@@ -20,6 +21,12 @@ public:
 
     // Loads the file with LoadPicture; on failure throws TPictureError and keeps the old picture.
     void LoadFromFile(const QString& path);
+    // Loads the file on a worker thread, so that a large picture never stalls the window; the old
+    // picture stays until the new one is in. Ends with PictureLoaded or PictureLoadFailed, unless a
+    // later load, SetPicture or Clear supersedes it (its result is then dropped).
+    void LoadFromFileLater(const QString& path);
+    // A load started with LoadFromFileLater has not ended yet.
+    bool IsLoading() const { return loading; }
     // Holds a copy of any QImage, converted to RGB888 (a null image clears the control).
     void SetPicture(const QImage& picture);
     // The held bitmap, RGB888 (null when empty).
@@ -42,10 +49,21 @@ public:
     // The rectangle, in the control's coordinates, in which the picture is drawn (empty when empty).
     QRect DrawRect() const;
 
+signals:
+    void PictureLoaded(const QString& path);
+    void PictureLoadFailed(const QString& path, const QString& message);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void Take(QImage&& loaded, QImage&& shown, const QString& path);
+    // Drops the result of a load still running.
+    void Supersede();
+
+    QThreadPool pool; // large-view decoding, apart from the thumbnail workers
+    quint64 generation = 0; // counts loads; a result of an older one is dropped
+    bool loading = false;
     QImage picture;
     QImage scaled; // the picture at the size last drawn, when that differs from its own
     TPictureKind kind = TPictureKind::None;

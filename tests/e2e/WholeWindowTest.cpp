@@ -309,9 +309,12 @@ protected:
     {
         ASSERT_NO_FATAL_FAILURE(PickPicture(picture));
         ASSERT_NO_FATAL_FAILURE(ClickSkinButton(6));
-        // Showing the picture cleared Label1; recognise fills it and ends with the time in the status bar.
+        // Showing the picture cleared Label1; recognise fills it and ends with the time in the status bar
+        // once the memorised picture is in beside the name.
         const QRegularExpression timeText(TimeTextPattern);
-        ASSERT_TRUE(WaitFor([&](const TState& state) { return !Get(state, "Label1").isEmpty(); }))
+        ASSERT_TRUE(WaitFor([&](const TState& state) {
+            return !Get(state, "Label1").isEmpty() && timeText.match(Get(state, "StatusBar1")).hasMatch();
+        }))
             << "recognise did not finish; state:\n"
             << Text(Describe(lastState));
         EXPECT_EQ(Text(Value("Label1")), Text(expectedName)) << "for " << Text(picture);

@@ -57,11 +57,19 @@ protected:
         form->TransparentMoviePlayerControl1MovieCommand("buttoncomand", args);
     }
 
-    // Shows the listed picture at `index` as a click on it would.
+    // Shows the listed picture at `index` as a click on it would, and waits until it is loaded.
     void Choose(int index)
     {
         form->PicturList->SetSelectedIndex(index);
         form->PicturList->SelectionChanged();
+        WaitForPictures();
+    }
+
+    // Pictures load on a worker; waits (running the event loop) until both views hold what was asked.
+    void WaitForPictures()
+    {
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] { return !form->Image1->IsLoading() && !form->Image2->IsLoading(); }, 30'000));
     }
 
     static QImage Person(int person) { return StripedPerson(person); }

@@ -183,6 +183,7 @@ TEST_F(Commands, RecogniseNamesTheMemorisedPersonAmongSeveral)
         Choose(p);
         EXPECT_EQ(window.Edit2->text(), QString());
         Command("6");
+        WaitForPictures();
         EXPECT_EQ(window.Edit2->text(), people[p]);
         EXPECT_EQ(window.Label1->text(), people[p]);
         EXPECT_EQ(window.Image2->Picture(), Person(p));
@@ -239,6 +240,62 @@ TEST_F(Commands, MemoriseRecordsTheShownPictureNotTheListPosition)
     EXPECT_EQ(window.Edit2->text(), QStringLiteral("Dora"));
 }
 
+// Pictures are decoded on a worker: the click returns at once, and memorise or recognise given before the
+// chosen picture is in act on that picture, not on the one still shown.
+TEST_F(Commands, ACommandGivenWhileThePictureLoadsActsOnTheChosenPicture)
+{
+    TMainForm& window = StartWithPeople();
+    Command("3");
+    Choose(0);
+    Messages.clear();
+
+    window.PicturList->SetSelectedIndex(2);
+    window.PicturList->SelectionChanged();
+    ASSERT_TRUE(window.Image1->IsLoading()) << "the picture was decoded on the window's thread";
+    EXPECT_EQ(window.Image1->Picture(), Person(0)); // the old picture stays until the new one is in
+    window.Edit2->setText("Cleo");
+    Command("8");
+    EXPECT_EQ(window.Memo.UsedSlotCount(), 0) << "memorised before the chosen picture was in";
+    WaitForPictures();
+    ASSERT_EQ(window.Memo.UsedSlotCount(), 1);
+    EXPECT_EQ(window.Memo.NameList[0], QStringLiteral("Cleo")); // typed while loading: kept
+    EXPECT_EQ(window.Memo.FileList[0], App("person2.bmp"));
+    EXPECT_EQ(window.Image1->Picture(), Person(2));
+
+    // Two clicks in quick succession: only the later picture is shown, and recognise waits for it.
+    window.PicturList->SetSelectedIndex(1);
+    window.PicturList->SelectionChanged();
+    window.PicturList->SetSelectedIndex(2);
+    window.PicturList->SelectionChanged();
+    Command("6");
+    WaitForPictures();
+    EXPECT_EQ(window.Image1->Picture(), Person(2));
+    EXPECT_EQ(window.Path->text(), App("person2.bmp"));
+    EXPECT_EQ(window.Label1->text(), QStringLiteral("Cleo"));
+    EXPECT_EQ(window.Image2->Picture(), Person(2));
+    ASSERT_EQ(Messages.size(), 1); // memorise's OK; recognition shows no message box
+    EXPECT_TRUE(OkText.match(Messages[0]).hasMatch()) << Messages[0].toStdString();
+}
+
+TEST_F(Commands, ACommandWaitingForAPictureThatFailsIsDropped)
+{
+    TMainForm& window = StartWithPeople();
+    Command("3");
+    Choose(0);
+    window.Edit2->setText("Anna");
+    Messages.clear();
+    WriteBytes(App("person1.bmp"), "broken"); // breaks after it was listed
+    window.PicturList->SetSelectedIndex(1);
+    window.PicturList->SelectionChanged();
+    Command("8");
+    WaitForPictures();
+    ASSERT_EQ(Messages.size(), 1);
+    EXPECT_TRUE(Messages[0].startsWith("Cannot load picture")) << Messages[0].toStdString();
+    EXPECT_EQ(window.Memo.UsedSlotCount(), 0);
+    EXPECT_EQ(window.Image1->Picture(), Person(0));
+    EXPECT_EQ(window.Edit2->text(), QStringLiteral("Anna"));
+}
+
 TEST_F(Commands, AJpegPictureCanBeMemorisedAndRecognised)
 {
     SavePerson(0, App("anna.jpg"));
@@ -255,6 +312,7 @@ TEST_F(Commands, AJpegPictureCanBeMemorisedAndRecognised)
     Messages.clear();
     Choose(0);
     Command("6");
+    WaitForPictures();
     EXPECT_TRUE(Messages.isEmpty());
     EXPECT_EQ(window.Edit2->text(), QStringLiteral("Anna"));
     EXPECT_FALSE(window.Image2->IsEmpty());
@@ -287,6 +345,7 @@ TEST_F(Commands, AMemorisedPictureThatIsGoneIsReportedAfterTheName)
     Messages.clear();
     ASSERT_TRUE(QFile::remove(App("person0.bmp")));
     Command("6");
+    WaitForPictures();
     ASSERT_EQ(Messages.size(), 1);
     EXPECT_EQ(window.Edit2->text(), QStringLiteral("Anna"));
     EXPECT_EQ(window.StatusText(), QStringLiteral("Recognize"));

@@ -157,6 +157,7 @@ TEST_F(MainForm, ShowingAPictureClearsTheLastMatchButAFolderChangeKeepsIt)
     window.PicturList->FinishThumbnails();
     QWidget* thumbnail = window.PicturList->Items(1)->Picture;
     QTest::mouseClick(thumbnail, Qt::LeftButton, {}, thumbnail->rect().center());
+    WaitForPictures();
     EXPECT_EQ(window.PicturList->SelectedIndex(), 1);
     EXPECT_EQ(window.Path->text(), App("p1.jpg"));
     EXPECT_EQ(window.Image1->Picture().size(), QSize(100, 100));
@@ -190,6 +191,7 @@ TEST_F(MainForm, APictureThatFailsToLoadIsReportedAndTheMatchStays)
     WriteBytes(App("p1.bmp"), "broken");
     QWidget* thumbnail = window.PicturList->Items(1)->Picture;
     QTest::mouseClick(thumbnail, Qt::LeftButton, {}, thumbnail->rect().center());
+    WaitForPictures();
     ASSERT_EQ(Messages.size(), 1); // shown by the general error handling; the program goes on
     EXPECT_EQ(window.Path->text(), App("p1.bmp"));
     EXPECT_EQ(window.Edit2->text(), QStringLiteral("Anna"));

@@ -142,6 +142,7 @@ TEST_F(WindowText, NamesThatAreNotUtf8AreListedShownAndOpened)
     EXPECT_EQ(window.Memo.FileList[0], path);
     Choose(0);
     Command("6");
+    WaitForPictures();
     EXPECT_EQ(window.Label1->text(), QStringLiteral("Anna"));
     EXPECT_FALSE(window.Image2->IsEmpty());
 }

@@ -3,6 +3,8 @@
 #include "pictures/PictureDecoder.h"
 #include "pictures/PictureFiles.h"
 
+#include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 TEST(ImageTest, HoldsEveryPictureAsRgb888)
@@ -37,6 +39,52 @@ TEST(ImageTest, FailedLoadKeepsTheOldPicture)
     image.LoadFromFile(WriteFile(dir, "d.bmp", EncodeBmp(QuarterPicture(7, 9))));
     EXPECT_EQ(image.Kind(), TPictureKind::Bitmap);
     EXPECT_EQ(image.Picture().size(), QSize(7, 9));
+}
+
+// A load on the worker ends with one signal; a load that a later one, SetPicture or Clear supersedes ends
+// with none, and its picture never shows.
+TEST(ImageTest, LoadingLaterDeliversOnlyTheLatestPicture)
+{
+    QTemporaryDir dir;
+    TImage image;
+    image.SetProportional(true);
+    image.resize(40, 40);
+    QSignalSpy loaded(&image, &TImage::PictureLoaded);
+    QSignalSpy failed(&image, &TImage::PictureLoadFailed);
+    const QString big = WriteFile(dir, "big.jpg", EncodeJpeg(QuarterPicture(400, 200)));
+    const QString small = WriteFile(dir, "small.bmp", EncodeBmp(QuarterPicture(7, 9)));
+
+    image.LoadFromFileLater(big);
+    EXPECT_TRUE(image.IsLoading());
+    EXPECT_TRUE(image.IsEmpty()) << "decoded on the calling thread";
+    ASSERT_TRUE(loaded.wait(10'000));
+    EXPECT_EQ(loaded.takeFirst().at(0).toString(), big);
+    EXPECT_FALSE(image.IsLoading());
+    EXPECT_EQ(image.Picture().size(), QSize(400, 200));
+    EXPECT_EQ(image.Kind(), TPictureKind::Jpeg);
+    EXPECT_EQ(image.DrawRect().size(), QSize(40, 20));
+
+    image.LoadFromFileLater(big);
+    image.LoadFromFileLater(small);
+    ASSERT_TRUE(loaded.wait(10'000));
+    QTest::qWait(50); // a late result of the first load would arrive here
+    ASSERT_EQ(loaded.size(), 1);
+    EXPECT_EQ(loaded.takeFirst().at(0).toString(), small);
+    EXPECT_EQ(image.Picture().size(), QSize(7, 9));
+
+    image.LoadFromFileLater(big);
+    image.Clear();
+    EXPECT_FALSE(image.IsLoading());
+    QTest::qWait(300);
+    EXPECT_TRUE(loaded.isEmpty());
+    EXPECT_TRUE(image.IsEmpty());
+
+    image.SetPicture(QuarterPicture(5, 5));
+    image.LoadFromFileLater(dir.filePath("missing.jpg"));
+    ASSERT_TRUE(failed.wait(10'000));
+    EXPECT_TRUE(failed.takeFirst().at(1).toString().startsWith("Cannot load picture"));
+    EXPECT_EQ(image.Picture().size(), QSize(5, 5)) << "a failed load keeps the old picture";
+    EXPECT_TRUE(loaded.isEmpty());
 }
 
 TEST(ImageTest, DrawRectFollowsProportionalStretchAndCenter)
