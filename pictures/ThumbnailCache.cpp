@@ -1,16 +1,16 @@
 #include "pictures/ThumbnailCache.h"
 
+#include "pictures/FileName.h"
 #include "pictures/RegularFile.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
-#include <QUrl>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,10 +47,30 @@ bool MakePrivateFolders(const QString& path)
     return ::mkdir(QFile::encodeName(clean).constData(), 0700) == 0 || errno == EEXIST;
 }
 
-QString CanonicalFolder(const QString& folder)
+// The bytes of the path with links, "." and ".." resolved by the system; empty when it is not there.
+// Paths go to the system as their real bytes, so names that are not UTF-8 resolve too.
+QByteArray CanonicalBytes(const QString& path)
 {
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    return canonical.isEmpty() ? QDir::cleanPath(QFileInfo(folder).absoluteFilePath()) : canonical;
+    char* resolved = ::realpath(EncodeFileName(path).constData(), nullptr);
+    if (!resolved)
+        return QByteArray();
+    QByteArray bytes(resolved);
+    std::free(resolved);
+    return bytes;
+}
+
+QByteArray CleanAbsoluteBytes(const QString& path)
+{
+    return EncodeFileName(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+}
+
+// "file://" and the path's bytes, every byte outside the unreserved characters and those a path may hold
+// escaped as %XX: the same text as Qt's fully encoded local-file URL for UTF-8 names, and a distinct one for
+// every other name, since the raw bytes are escaped rather than a lossy decoding of them.
+QString FileUri(const QByteArray& path)
+{
+    return QStringLiteral("file://")
+        + QString::fromLatin1(path.toPercentEncoding(QByteArrayLiteral("/!$&'()*+,;=:@[]")));
 }
 
 } // namespace
@@ -69,11 +89,8 @@ QString TThumbnailCache::DefaultRoot()
 
 QString TThumbnailCache::UriOf(const QString& path)
 {
-    const QFileInfo info(path);
-    QString canonical = info.canonicalFilePath();
-    if (canonical.isEmpty())
-        canonical = QDir::cleanPath(info.absoluteFilePath());
-    return QString::fromLatin1(QUrl::fromLocalFile(canonical).toEncoded(QUrl::FullyEncoded));
+    const QByteArray canonical = CanonicalBytes(path);
+    return FileUri(canonical.isEmpty() ? CleanAbsoluteBytes(path) : canonical);
 }
 
 QString TThumbnailCache::EntryName(const QString& uri)
@@ -99,19 +116,21 @@ QString TThumbnailCache::FailPath(const QString& uri) const
 
 std::optional<TThumbnailCache::TSubject> TThumbnailCache::SubjectOf(const QString& path) const
 {
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    if (canonical.isEmpty() || !info.isFile())
+    const QByteArray canonical = CanonicalBytes(path);
+    struct stat status;
+    if (canonical.isEmpty() || ::stat(canonical.constData(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
     // Thumbnails of the thumbnails themselves are never made.
-    const QString cacheFolder = CanonicalFolder(root) + QLatin1Char('/');
-    if (canonical.startsWith(cacheFolder) || QDir::cleanPath(info.absoluteFilePath()).startsWith(root + '/'))
+    QByteArray cacheFolder = CanonicalBytes(root);
+    if (cacheFolder.isEmpty())
+        cacheFolder = CleanAbsoluteBytes(root);
+    if (canonical.startsWith(cacheFolder + '/') || CleanAbsoluteBytes(path).startsWith(EncodeFileName(root) + '/'))
         return std::nullopt;
     TSubject subject;
-    subject.Uri = QString::fromLatin1(QUrl::fromLocalFile(canonical).toEncoded(QUrl::FullyEncoded));
-    subject.MTime = info.lastModified().toSecsSinceEpoch();
-    subject.Size = info.size();
-    subject.MimeType = info.suffix().compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0
+    subject.Uri = FileUri(canonical);
+    subject.MTime = qint64(status.st_mtime);
+    subject.Size = qint64(status.st_size);
+    subject.MimeType = QFileInfo(path).suffix().compare(QLatin1String("bmp"), Qt::CaseInsensitive) == 0
         ? QStringLiteral("image/bmp")
         : QStringLiteral("image/jpeg");
     return subject;

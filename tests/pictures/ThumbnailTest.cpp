@@ -1,3 +1,4 @@
+#include "pictures/FileName.h"
 #include "pictures/PictureDecoder.h"
 #include "pictures/PictureFiles.h"
 #include "pictures/ThumbnailCache.h"
@@ -12,7 +13,9 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utime.h>
 
 namespace {
@@ -37,7 +40,7 @@ bool IsRed(const QColor& colour)
 void SetModified(const QString& path, qint64 seconds)
 {
     const utimbuf times { time_t(seconds), time_t(seconds) };
-    ASSERT_EQ(::utime(QFile::encodeName(path).constData(), &times), 0);
+    ASSERT_EQ(::utime(EncodeFileName(path).constData(), &times), 0);
 }
 
 int Mode(const QString& path)
@@ -229,6 +232,50 @@ TEST_F(ThumbnailCacheTest, PictureThatFailsGetsAFailEntryAndIsNotTriedAgain)
     // With a new time it is tried again.
     SetModified(path, 1'650'000'001);
     EXPECT_TRUE(MakeThumbnail(Job(path), &cache).Error.isEmpty());
+}
+
+// The URI is made of the name's bytes: the same text other programs and Qt give an ordinary name, and for a
+// name that is not UTF-8 its own escaped bytes, so two such names never share an entry.
+TEST_F(ThumbnailCacheTest, UrisFollowTheBytesOfTheName)
+{
+    for (const char* name : { "plain.jpg", "with space #1 [x] {y} 100%.jpg", "caf\xC3\xA9 \xE2\x82\xAC;=@.jpg" }) {
+        const QString path = WriteFile(dir, QString::fromUtf8(name), EncodeJpeg(Plain(40, 30, Qt::red)));
+        const QString expected = QString::fromLatin1(
+            QUrl::fromLocalFile(QFileInfo(path).canonicalFilePath()).toEncoded(QUrl::FullyEncoded));
+        EXPECT_EQ(TThumbnailCache::UriOf(path).toStdString(), expected.toStdString());
+        const std::optional<TThumbnailCache::TSubject> subject = cache.SubjectOf(path);
+        ASSERT_TRUE(subject) << name;
+        EXPECT_EQ(subject->Uri, expected) << name;
+    }
+
+    const QByteArray folder = QFile::encodeName(QFileInfo(dir.path()).canonicalFilePath());
+    QString paths[2];
+    const QColor colours[2] = { Qt::red, Qt::green };
+    for (int i = 0; i < 2; ++i) {
+        paths[i] = DecodeFileName(folder + (i == 0 ? "/caf\xE9.jpg" : "/caf\xE8.jpg"));
+        const QByteArray jpeg = EncodeJpeg(Plain(400, 300, colours[i]));
+        const int fd = ::open(EncodeFileName(paths[i]).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, jpeg.constData(), size_t(jpeg.size())), jpeg.size());
+        ::close(fd);
+        SetModified(paths[i], 1'700'000'000);
+    }
+    const std::optional<TThumbnailCache::TSubject> first = cache.SubjectOf(paths[0]);
+    const std::optional<TThumbnailCache::TSubject> second = cache.SubjectOf(paths[1]);
+    ASSERT_TRUE(first && second);
+    EXPECT_TRUE(first->Uri.endsWith("/caf%E9.jpg")) << first->Uri.toStdString();
+    EXPECT_TRUE(second->Uri.endsWith("/caf%E8.jpg")) << second->Uri.toStdString();
+    EXPECT_EQ(first->MTime, 1'700'000'000);
+    EXPECT_EQ(TThumbnailCache::UriOf(paths[0]), first->Uri);
+
+    // Each picture gets its own entry, and each is read back as its own.
+    EXPECT_FALSE(MakeThumbnail(Job(paths[0]), &cache).FromCache);
+    EXPECT_FALSE(MakeThumbnail(Job(paths[1]), &cache).FromCache);
+    const TThumbnailResult red = MakeThumbnail(Job(paths[0]), &cache);
+    const TThumbnailResult green = MakeThumbnail(Job(paths[1]), &cache);
+    EXPECT_TRUE(red.FromCache && green.FromCache);
+    EXPECT_TRUE(IsRed(red.Image.pixelColor(5, 5)));
+    EXPECT_TRUE(IsGreen(green.Image.pixelColor(5, 5)));
 }
 
 TEST_F(ThumbnailCacheTest, PicturesInsideTheCacheAreNeverCached)
