@@ -19,6 +19,7 @@
 #include "app/CommandLine.h"
 #include "app/FolderListing.h"
 #include "app/MemoProcessor.h"
+#include "app/MemoryFolderLock.h"
 #include "app/MemoryFile.h"
 #include "app/TextFiles.h"
 #include "network/NeuralNetwork.h"
@@ -549,76 +550,12 @@ TMemoProcessor& OpenMemory(TMemoProcessor& processor, const QString& file)
     return processor;
 }
 
-// Memorise reads a memory file, changes it and writes it back whole. Two at once would each read the same
-// old file and the later write would drop the other's person; so a memorise holds an exclusive lock on the
-// folder of the memory file (the folder, because the write replaces the file itself) from the read to the
-// end of the write, and a second one waits its turn. File systems without locks on folders go without.
-class TMemoryFolderLock
-{
-public:
-    explicit TMemoryFolderLock(const QString& memory)
-    {
-        const QFileInfo file(memory);
-        const QString target
-            = file.isSymLink() ? QFileInfo(file.symLinkTarget()).absolutePath() : file.absolutePath();
-        fd = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0)
-            return; // the read or the write names the reason
-        const auto end = std::chrono::steady_clock::now() + WaitLimit;
-        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                return; // no locks here
-            StopWhenAsked();
-            if (std::chrono::steady_clock::now() > end)
-                throw TCliError(
-                    QString("another program has been writing a memory file in \"%1\" for %2 s; "
-                            "try again later")
-                        .arg(target)
-                        .arg(std::chrono::duration_cast<std::chrono::seconds>(WaitLimit).count()));
-            ::usleep(20000);
-        }
-    }
-    // Removes temporary files of this memory file ("<name>.tmp-XXXXXX", regular files only) that a memorise
-    // killed while writing left behind, each up to 90 MB. Only those older than a few minutes: a write that
-    // does not take this lock (the window's Save) may be under way on a fresh one.
-    static void RemoveLeftovers(const QString& memory)
-    {
-        const QFileInfo file(memory);
-        const QFileInfo target = file.isSymLink() ? QFileInfo(file.symLinkTarget()) : file;
-        const QDir folder = target.absoluteDir();
-        const time_t before = ::time(nullptr) - LeftoverAge;
-        for (const QString& entry : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-            if (!IsAtomicTemporaryOf(entry, target.fileName()))
-                continue;
-            const QByteArray path = QFile::encodeName(folder.filePath(entry));
-            struct stat status
-            {
-            };
-            if (::lstat(path.constData(), &status) == 0 && S_ISREG(status.st_mode)
-                && status.st_mtime < before)
-                ::unlink(path.constData());
-        }
-    }
-    ~TMemoryFolderLock()
-    {
-        if (fd >= 0)
-            ::close(fd); // closing gives the lock up
-    }
-    TMemoryFolderLock(const TMemoryFolderLock&) = delete;
-    TMemoryFolderLock& operator=(const TMemoryFolderLock&) = delete;
-
-private:
-    static constexpr std::chrono::seconds WaitLimit { 120 };
-    static constexpr int LeftoverAge = 300; // seconds
-    int fd = -1;
-};
-
 int RunMemorise(const TMemoryArguments& arguments)
 {
     const QString& name = arguments.operands[0];
     const QString picturePath = QFileInfo(arguments.operands[1]).absoluteFilePath();
     const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPicture(picturePath));
-    const TMemoryFolderLock lock(arguments.memory);
+    const TMemoryFolderLock lock(arguments.memory, TMemoryFolderLock::DefaultWait, StopWhenAsked);
     TMemoryFolderLock::RemoveLeftovers(arguments.memory);
     TMemoProcessor processor;
     processor.SaveSlotFilesOnMemorise = false;
