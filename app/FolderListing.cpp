@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <sys/stat.h>
+#include <vector>
 
 QString FolderPathWithSeparator(const QString& folder)
 {
@@ -25,7 +26,7 @@ bool HasPictureExtension(const QString& name)
     return extension == u".jpg" || extension == u".bmp";
 }
 
-void SortNaturally(QStringList& names)
+QCollator NaturalCollator()
 {
     // The "C" locale compares code points only and knows no numeric order; fall back to a real one then.
     QLocale locale;
@@ -34,12 +35,31 @@ void SortNaturally(QStringList& names)
     QCollator collator(locale);
     collator.setNumericMode(true);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(names.begin(), names.end(), [&collator](const QString& a, const QString& b) {
-        const int order = collator.compare(a, b);
+    return collator;
+}
+
+void SortNaturally(QStringList& names)
+{
+    // One sort key per name, made once, instead of a collation of both names at every comparison: a
+    // folder of 10,000 pictures sorts in a fraction of the time.
+    const QCollator collator = NaturalCollator();
+    struct TKeyed
+    {
+        QCollatorSortKey key;
+        QString name;
+    };
+    std::vector<TKeyed> keyed;
+    keyed.reserve(size_t(names.size()));
+    for (QString& name : names)
+        keyed.push_back({ collator.sortKey(name), std::move(name) });
+    std::sort(keyed.begin(), keyed.end(), [](const TKeyed& a, const TKeyed& b) {
+        const int order = a.key.compare(b.key);
         if (order != 0)
             return order < 0;
-        return a < b; // names equal but for letter case: a fixed order all the same
+        return a.name < b.name; // names equal but for letter case: a fixed order all the same
     });
+    for (qsizetype i = 0; i < names.size(); ++i)
+        names[i] = std::move(keyed[size_t(i)].name);
 }
 
 namespace {
@@ -59,6 +79,23 @@ struct TFolderStream
     DIR* handle;
 };
 
+// Whether the entry is a regular file or a link to one. Most file systems tell the type with the entry;
+// only links and entries of unknown type need a look at the file itself.
+bool IsRegularFile(const dirent& entry, const QByteArray& path)
+{
+    switch (entry.d_type) {
+    case DT_REG:
+        return true;
+    case DT_LNK:
+    case DT_UNKNOWN:
+        break;
+    default:
+        return false; // a folder, a pipe, a socket or a device
+    }
+    struct stat status;
+    return ::stat(path.constData(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
 QString CannotRead(const QString& folder, int code)
 {
     return QStringLiteral("Cannot read the folder \"%1\": %2")
@@ -66,7 +103,7 @@ QString CannotRead(const QString& folder, int code)
 }
 } // namespace
 
-TFolderListing ListPictureFolder(const QString& folder)
+TFolderListing ListPictureFolder(const QString& folder, const std::function<bool()>& stop)
 {
     TFolderListing listing;
     listing.Folder = FolderPathWithSeparator(folder);
@@ -80,7 +117,9 @@ TFolderListing ListPictureFolder(const QString& folder)
         return listing;
     }
     QStringList names;
-    for (;;) {
+    for (int read = 1;; ++read) {
+        if (stop && read % 256 == 0 && stop())
+            return listing;
         errno = 0;
         const dirent* entry = ::readdir(stream.handle);
         if (!entry) {
@@ -95,14 +134,16 @@ TFolderListing ListPictureFolder(const QString& folder)
         const QString name = DecodeFileName(rawName);
         if (!HasPictureExtension(name))
             continue;
-        struct stat status;
-        if (::stat((nativeFolder + rawName).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (!IsRegularFile(*entry, nativeFolder + rawName)) {
             ++listing.Skipped; // a folder, a dead link or a special file named like a picture
             continue;
         }
         names.append(name);
     }
+    if (stop && stop())
+        return listing;
     SortNaturally(names);
+    listing.Files.reserve(names.size());
     for (const QString& name : names)
         listing.Files.append(listing.Folder + name);
     return listing;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QCollator>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // The pictures of one folder as the picture list shows them.
 struct TFolderListing
@@ -20,8 +22,13 @@ bool HasPictureExtension(const QString& name);
 
 // Lists the accepted entries of a folder: not hidden (the name does not start with "."), a picture extension,
 // and a regular file or a link to one. Names that are not valid UTF-8 are listed as well. An unreadable or
-// absent folder lists nothing and says why in `Error`.
-TFolderListing ListPictureFolder(const QString& folder);
+// absent folder lists nothing and says why in `Error`. `stop`, when given, is asked now and then; once it
+// answers true the listing ends at once and holds no pictures (nobody waits for it any more).
+TFolderListing ListPictureFolder(const QString& folder, const std::function<bool()>& stop = {});
+
+// The collation SortNaturally orders by: the user's locale (or English where that is "C"), numeric,
+// case-insensitive.
+QCollator NaturalCollator();
 
 // Sorts names the way a file manager shows them: case-insensitive, digit runs by their value ("img2" before
 // "img10").

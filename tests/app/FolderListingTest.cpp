@@ -60,6 +60,30 @@ TEST(FolderListing, NaturalCaseInsensitiveOrder)
     const TFolderListing listing = ListPictureFolder(dir.path() + "/");
     EXPECT_EQ(Names(listing),
         (QStringList { "a.bmp", "B.bmp", "img1.jpg", "img2.bmp", "img02b.bmp", "Img3.jpg", "img10.bmp" }));
+
+    // The sort goes by sort keys made once per name; they order as comparing the names themselves does.
+    QStringList names;
+    for (int i = 0; i < 300; ++i) {
+        const int n = (i * 7919) % 1009;
+        names << QStringLiteral("%1%2 %3.jpg")
+                     .arg(i % 3 == 0      ? "IMG"
+                             : i % 3 == 1 ? "img"
+                                          : "Äpfel")
+                     .arg(n, i % 2 ? 0 : 5, 10, QLatin1Char('0'))
+                     .arg(i % 5);
+    }
+    names << QStringLiteral("apfel1 0.jpg") << QStringLiteral("té.bmp") << QStringLiteral("img 0.jpg");
+    QStringList sorted = names;
+    SortNaturally(sorted);
+    const QCollator collator = NaturalCollator();
+    for (qsizetype i = 1; i < sorted.size(); ++i) {
+        const int order = collator.compare(sorted[i - 1], sorted[i]);
+        EXPECT_TRUE(order < 0 || (order == 0 && sorted[i - 1] < sorted[i]))
+            << sorted[i - 1].toStdString() << " before " << sorted[i].toStdString();
+    }
+    std::sort(names.begin(), names.end());
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, names);
 }
 
 TEST(FolderListing, LinksToFilesCountButDeadLinksAreSkipped)
@@ -97,6 +121,18 @@ TEST(FolderListing, UnreadableFoldersSayWhy)
     EXPECT_EQ(ListPictureFolder(dir.filePath("plain.bmp")).Error,
         QStringLiteral("Cannot read the folder \"%1/\": Not a directory").arg(dir.filePath("plain.bmp")));
     EXPECT_EQ(ListPictureFolder(dir.path()).Error, QString());
+}
+
+TEST(FolderListing, AListingEndsWhenItsStopSaysSo)
+{
+    QTemporaryDir dir;
+    for (int i = 0; i < 2000; ++i)
+        Touch(dir.filePath(QStringLiteral("p%1.jpg").arg(i)));
+    int asked = 0;
+    const TFolderListing stopped = ListPictureFolder(dir.path(), [&] { return ++asked > 1; });
+    EXPECT_GE(asked, 2);
+    EXPECT_TRUE(stopped.Files.isEmpty());
+    EXPECT_EQ(ListPictureFolder(dir.path(), [] { return false; }).Files.size(), 2000);
 }
 
 // The listing's error for a folder, made by a user who may not read it: root reads every folder, so as root
