@@ -3,7 +3,7 @@
 #include "app/AboutBox.h"
 #include "app/AppError.h"
 #include "app/FolderIconProvider.h"
-#include "app/FolderListing.h"
+#include "app/FolderLister.h"
 #include "app/MemoryFile.h"
 #include "app/Messages.h"
 #include "app/TextFiles.h"
@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
@@ -246,6 +247,11 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     followTimer.setSingleShot(true);
     followTimer.setInterval(50);
     connect(&followTimer, &QTimer::timeout, this, &TMainForm::BringCurrentFolderIntoView);
+    FolderLister = new TFolderLister(this);
+    connect(FolderLister, &TFolderLister::Listed, this, &TMainForm::ShowFolderListing);
+    fillTimer.setSingleShot(true);
+    fillTimer.setInterval(0);
+    connect(&fillTimer, &QTimer::timeout, this, &TMainForm::FillPictureList);
     connect(FolderModel, &QAbstractItemModel::rowsInserted, this, &TMainForm::FollowCurrentFolder);
     connect(FolderModel, &QAbstractItemModel::layoutChanged, this, &TMainForm::FollowCurrentFolder);
     connect(FolderModel, &QFileSystemModel::directoryLoaded, this, &TMainForm::FollowCurrentFolder);
@@ -362,8 +368,13 @@ TMainForm::~TMainForm()
 {
     if (!closed)
         FormClose();
-    // The tree and its model go after the members; they must not reach the follow timer then.
+    // The tree and its model go after the members; they must not reach the follow timer then. A listing still
+    // running ends and is not shown.
     StopFollowingCurrentFolder();
+    disconnect(ShellTreeView1->selectionModel(), nullptr, this, nullptr);
+    delete FolderLister;
+    FolderLister = nullptr;
+    StopFillingPictureList();
     ShellTreeView1->removeEventFilter(this);
     ShellTreeView1->viewport()->removeEventFilter(this);
     disconnect(FolderModel, nullptr, this, nullptr);
@@ -482,6 +493,8 @@ void TMainForm::FormClose()
     } catch (const std::exception& error) {
         ShowMessage(QString::fromUtf8(error.what()));
     }
+    FolderLister->Cancel();
+    StopFillingPictureList();
     PicturList->FreeItems();
     Memo.ReleaseNetworks();
 }
@@ -559,29 +572,74 @@ void TMainForm::StopFollowingCurrentFolder()
 
 void TMainForm::ShellTreeView1Change()
 {
+    // The old folder's pictures and its note go at once; a listing of an earlier change still running is
+    // superseded by this one and never shown.
+    StopFillingPictureList();
     PicturList->Clear();
+    skippedEntries = 0;
+    ReportSkippedEntries();
     const QModelIndex current = ShellTreeView1->currentIndex();
     const QString folder = current.isValid() ? FolderModel->filePath(current) : QString();
-    const TFolderListing listing = ListPictureFolder(folder);
-    CurrentFolder = listing.Folder;
-    int skipped = listing.Skipped;
-    for (const QString& file : listing.Files) {
+    CurrentFolder = FolderPathWithSeparator(folder);
+    folderListingPending = true;
+    FolderLister->List(folder);
+}
+
+void TMainForm::ShowFolderListing(const TFolderListing& listing)
+{
+    // The list was emptied by the folder change that asked for this listing.
+    listedFiles = listing.Files;
+    nextListedFile = 0;
+    listingError = listing.Error;
+    skippedEntries = listing.Skipped;
+    folderListingPending = true;
+    FillPictureList();
+}
+
+void TMainForm::FillPictureList()
+{
+    const bool firstSlice = nextListedFile == 0;
+    QElapsedTimer slice;
+    slice.start();
+    while (nextListedFile < listedFiles.size()) {
         try {
-            PicturList->Add(file);
+            PicturList->Add(listedFiles[nextListedFile]);
         } catch (const TPictureError&) {
-            ++skipped; // a file that cannot be read or decoded is left out; the rest still shows
+            ++skippedEntries; // a file that cannot be read or decoded is left out; the rest still shows
         }
+        ++nextListedFile;
+        if (slice.elapsed() >= FillSliceMs)
+            break;
     }
-    if (PicturList->Count() >= 1)
-        PicturList->Arrange();
-    skippedEntries = skipped;
-    if (!listing.Error.isEmpty()) {
-        // An unreadable folder says why; nothing of it is listed, so no count follows to replace this.
-        skipMessage = listing.Error;
-        SetStatus(skipMessage);
+    // Each slice is laid out before the window draws again; after the first, where the user has scrolled
+    // to stays.
+    const int position = PicturList->ScrollBar->value();
+    PicturList->Arrange();
+    if (!firstSlice)
+        PicturList->ScrollBar->setValue(position);
+    if (nextListedFile < listedFiles.size()) {
+        fillTimer.start();
         return;
     }
-    ReportSkippedEntries();
+    listedFiles.clear();
+    nextListedFile = 0;
+    folderListingPending = false;
+    if (!listingError.isEmpty()) {
+        // An unreadable folder says why; nothing of it is listed, so no count follows to replace this.
+        skipMessage = listingError;
+        SetStatus(skipMessage);
+    } else {
+        ReportSkippedEntries();
+    }
+    emit FolderListed();
+}
+
+void TMainForm::StopFillingPictureList()
+{
+    fillTimer.stop();
+    listedFiles.clear();
+    nextListedFile = 0;
+    folderListingPending = false;
 }
 
 void TMainForm::ReportSkippedEntries()

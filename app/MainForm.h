@@ -20,6 +20,8 @@ class QLabel;
 class QSplitter;
 class QStatusBar;
 class TAboutBox;
+class TFolderLister;
+struct TFolderListing;
 class TFolderIconProvider;
 class TImage;
 class TMainForm;
@@ -80,8 +82,11 @@ public:
     // The skin's command event: command "buttoncomand" with a decimal code as argument.
     void TransparentMoviePlayerControl1MovieCommand(const QString& command, const QString& args);
 
-    // Fills the picture list with the pictures of the folder selected in the tree.
+    // Lists the pictures of the folder selected in the tree: the list is emptied at once, the folder is read
+    // on a worker thread, and the list fills when its listing comes in (FolderListed follows then).
     void ShellTreeView1Change();
+    // A folder change is under way: its listing has not come in, or the list is still being filled with it.
+    bool FolderListingPending() const { return folderListingPending; }
     // Selects a folder in the tree, which lists its pictures.
     void SelectFolder(const QString& folder);
     // Shows the picture at the list's index in the large view. The picture is decoded on a worker; when
@@ -112,7 +117,13 @@ public:
     TUserFolders Folders; // where app.ini, the slot files and the state reports go
     TAppConfig Config;
     TMemoProcessor Memo;
-    QString CurrentFolder; // the listed folder, ending in "/"
+    // The folder chosen in the tree, ending in "/"; the list holds its pictures once FolderListingPending is
+    // false.
+    QString CurrentFolder;
+    TFolderLister* FolderLister = nullptr; // reads the folders chosen in the tree, off the GUI thread
+    // The list is filled with a folder's pictures in slices of this many milliseconds (at least one picture
+    // each), so that the window answers meanwhile even in a folder of many thousand pictures.
+    qint64 FillSliceMs = 10;
 
     QWidget* Panel6 = nullptr;
     TTransparentMoviePlayerControl* TransparentMoviePlayerControl1 = nullptr;
@@ -144,6 +155,11 @@ public:
     QFileDialog* OpenDialog1 = nullptr;
     TAboutBox* AboutBox = nullptr;
 
+signals:
+    // The folder chosen last is listed and the picture list holds all of its pictures; the status bar says
+    // what could not be shown.
+    void FolderListed();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -172,6 +188,12 @@ private:
     void SetStatus(const QString& text, bool repaintNow = false);
     // Shows how many entries of the listed folder could not be shown, or takes an earlier such note away.
     void ReportSkippedEntries();
+    // Takes in the listing of the folder chosen last and starts filling the list with it.
+    void ShowFolderListing(const TFolderListing& listing);
+    // Adds the next slice of the listed pictures to the list; the last slice reports what was skipped.
+    void FillPictureList();
+    // Ends the filling of the list with a folder's pictures, if it is under way.
+    void StopFillingPictureList();
 
     QString shownPicture; // the file of the picture in Image1
     std::optional<int> commandAfterLoad; // memorise or recognise, given while Image1 was loading
@@ -182,6 +204,12 @@ private:
     QString skipMessage;
     int skippedEntries
         = 0; // entries of the listed folder left off the list (thumbnails that failed later come on top)
+    // The listed folder's pictures not yet in the list, from nextListedFile on, and its listing's error.
+    QStringList listedFiles;
+    qsizetype nextListedFile = 0;
+    QString listingError;
+    QTimer fillTimer; // adds the next slice of listedFiles
+    bool folderListingPending = false;
     QTimer followTimer; // brings the tree's current folder back into view after its rows moved
     bool followCurrentFolder = false;
     bool shown = false;

@@ -6,6 +6,7 @@
 #include "app/Messages.h"
 #include "app/MiravaApplication.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
@@ -31,6 +32,8 @@ struct TBenchWindow
         picture.save(appFolder.filePath("face.bmp"));
         form = std::make_unique<TMainForm>(appFolder.path());
         form->show();
+        while (form->FolderListingPending())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         form->PicturList->SetSelectedIndex(0);
         form->PicturList->SelectionChanged();
         form->Edit2->setText("Anna");

@@ -5,6 +5,7 @@
 #include "support/FileBytes.h"
 #include "support/StripedPerson.h"
 
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -42,11 +44,29 @@ protected:
         QDir::setCurrent(previousFolder);
     }
 
+    // Opens the window and waits until it has listed its first folder (the program's).
     TMainForm& Start()
     {
         form = std::make_unique<TMainForm>(appFolder.path());
         form->show();
+        WaitForListing();
         return *form;
+    }
+
+    // Runs the event loop until the folder chosen last is listed and the picture list holds its pictures.
+    void WaitForListing()
+    {
+        QDeadlineTimer deadline(std::chrono::seconds(30));
+        while (form->FolderListingPending() && !deadline.hasExpired())
+            QTest::qWait(2);
+        EXPECT_FALSE(form->FolderListingPending()) << "the folder was not listed within 30 s";
+    }
+
+    // Chooses a folder in the tree and waits until the window has listed it.
+    void SelectFolder(const QString& folder)
+    {
+        form->SelectFolder(folder);
+        WaitForListing();
     }
 
     QString App(const QString& name) const { return appFolder.filePath(name); }

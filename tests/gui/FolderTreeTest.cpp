@@ -127,7 +127,7 @@ TEST_F(FolderTree, UnfoldingProcReturnsPromptly)
     // A process's folder holds files that block or never end when read (/proc/self/pagemap, kmsg beside).
     ASSERT_TRUE(Unfold(QStringLiteral("/proc/self")));
     // The window still answers: a folder selected now is listed.
-    window.SelectFolder(appFolder.path());
+    SelectFolder(appFolder.path());
     EXPECT_EQ(window.CurrentFolder, appFolder.path() + u'/');
 }
 

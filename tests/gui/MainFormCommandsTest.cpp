@@ -226,7 +226,7 @@ TEST_F(Commands, MemoriseRecordsTheShownPictureNotTheListPosition)
     Messages.clear();
 
     Choose(3);
-    window.SelectFolder(other.path()); // the list now holds two pictures of another folder
+    SelectFolder(other.path()); // the list now holds two pictures of another folder
     window.Edit2->setText("Dora");
     Command("8");
     EXPECT_EQ(window.Memo.FileList[0], App("person3.bmp"));

@@ -113,7 +113,7 @@ TEST_F(MainForm, FolderListingSkipsWhatCannotBeShownAndGoesOn)
     WriteBytes(other.filePath("caps.JPG"), "x");
     WriteBytes(other.filePath("other.gif"), "x");
     TMainForm& window = Start();
-    window.SelectFolder(other.path());
+    SelectFolder(other.path());
     EXPECT_EQ(window.CurrentFolder, other.path() + "/");
     ASSERT_EQ(window.PicturList->Count(), 2);
     EXPECT_EQ(window.PicturList->Items(0)->FileName(), other.filePath("good1.bmp"));
@@ -122,7 +122,7 @@ TEST_F(MainForm, FolderListingSkipsWhatCannotBeShownAndGoesOn)
     EXPECT_TRUE(Messages.isEmpty());
 
     // A clean folder afterwards takes the note away again.
-    window.SelectFolder(appFolder.path());
+    SelectFolder(appFolder.path());
     EXPECT_EQ(window.StatusText(), QString());
 }
 
@@ -138,7 +138,7 @@ TEST_F(MainForm, PictureWhoseDataFailsLaterCountsAsNotShown)
     WriteBytes(other.filePath("late.jpg"), whole.read(whole.size() / 3));
     WriteBytes(other.filePath("bad.bmp"), "this is no bitmap at all");
     TMainForm& window = Start();
-    window.SelectFolder(other.path());
+    SelectFolder(other.path());
     ASSERT_EQ(window.PicturList->Count(), 3);
     window.PicturList->FinishThumbnails();
     EXPECT_TRUE(window.PicturList->Items(1)->Broken());
@@ -165,7 +165,7 @@ TEST_F(MainForm, ShowingAPictureClearsTheLastMatchButAFolderChangeKeepsIt)
     window.Edit2->setText("Anna");
     window.Label1->setText("Anna");
     window.Image2->SetPicture(Person(3));
-    window.SelectFolder(other.path());
+    SelectFolder(other.path());
     EXPECT_EQ(window.Path->text(), App("p1.jpg"));
     EXPECT_EQ(window.Edit2->text(), QStringLiteral("Anna"));
     EXPECT_EQ(window.Label1->text(), QStringLiteral("Anna"));
@@ -255,6 +255,7 @@ TEST_F(MainForm, ARightClickInTheTreeSelectsTheFolder)
     QTest::mouseClick(window.ShellTreeView1->viewport(), Qt::RightButton, {},
         window.ShellTreeView1->visualRect(sub).center());
     EXPECT_EQ(window.ShellTreeView1->currentIndex(), sub);
+    WaitForListing();
     EXPECT_EQ(window.CurrentFolder, App("sub/"));
     EXPECT_EQ(window.PicturList->Count(), 1);
 }

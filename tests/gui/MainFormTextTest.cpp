@@ -27,7 +27,7 @@ TEST_F(WindowText, FileNamesThatLookLikeMarkupShowAsTheyAre)
     SavePerson(0, folder.filePath(BoldName));
     SavePerson(1, folder.filePath(ImageName));
     TMainForm& window = Start();
-    window.SelectFolder(folder.path());
+    SelectFolder(folder.path());
     ASSERT_EQ(window.PicturList->Count(), 2);
     for (int i = 0; i < 2; ++i) {
         const TBild* item = window.PicturList->Items(i);
@@ -96,19 +96,20 @@ TEST_F(WindowText, AnUnreadableFolderSaysWhyInTheStatusBar)
     ASSERT_TRUE(QDir().mkpath(gone));
     SavePerson(0, gone + QStringLiteral("/face.bmp"));
     TMainForm& window = Start();
-    window.SelectFolder(gone);
+    SelectFolder(gone);
     ASSERT_EQ(window.PicturList->Count(), 1);
     EXPECT_EQ(window.StatusText(), QString());
 
     // The folder goes while the tree still shows it; choosing it again says why nothing is listed.
     ASSERT_TRUE(QDir(gone).removeRecursively());
     window.ShellTreeView1Change();
+    WaitForListing();
     EXPECT_EQ(window.PicturList->Count(), 0);
     EXPECT_EQ(window.StatusText(),
         QStringLiteral("Cannot read the folder \"%1/\": No such file or directory").arg(gone));
 
     // A readable folder afterwards clears the message.
-    window.SelectFolder(appFolder.path());
+    SelectFolder(appFolder.path());
     EXPECT_EQ(window.StatusText(), QString());
 }
 
@@ -124,7 +125,7 @@ TEST_F(WindowText, NamesThatAreNotUtf8AreListedShownAndOpened)
                   EncodeFileName(path).constData()),
         0);
     TMainForm& window = Start();
-    window.SelectFolder(folder.path());
+    SelectFolder(folder.path());
     ASSERT_EQ(window.PicturList->Count(), 1);
     EXPECT_EQ(window.StatusText(), QString());
     const TBild* item = window.PicturList->Items(0);
