@@ -188,6 +188,13 @@ uint64_t TNetworkShape::StoreLength() const
 
 std::unique_ptr<TNeuralNetwork> TMemoProcessor::BuildNetwork(const TNetworkShape& shape)
 {
+    auto network = DescribeNetwork(shape);
+    network->BuildStore();
+    return network;
+}
+
+std::unique_ptr<TNeuralNetwork> TMemoProcessor::DescribeNetwork(const TNetworkShape& shape)
+{
     auto network = std::make_unique<TNeuralNetwork>();
     network->Reset();
     network->Layers->SetCount(2);
@@ -196,7 +203,6 @@ std::unique_ptr<TNeuralNetwork> TMemoProcessor::BuildNetwork(const TNetworkShape
     DescribeLayer(network->Layers->Items(1), shape.OutputCount, shape.OutputLower, shape.OutputUpper,
         shape.OutputLevels());
     network->ConnectLayers();
-    network->BuildStore();
     return network;
 }
 

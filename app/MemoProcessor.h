@@ -58,6 +58,8 @@ public:
     void SetUpNetwork();
     // A network of the shape, described, connected and laid out, with every weight still 0.
     static std::unique_ptr<TNeuralNetwork> BuildNetwork(const TNetworkShape& shape);
+    // The same described and connected only: its store is still empty, for a caller that fills it.
+    static std::unique_ptr<TNeuralNetwork> DescribeNetwork(const TNetworkShape& shape);
     bool HasNetwork() const;
     // Destroys every network in index order; each deletes its store file.
     void ReleaseNetworks();

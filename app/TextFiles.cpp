@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <limits>
+#include <memory>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +34,11 @@ int TFileWriteSystem::SetMode(int fd, mode_t mode)
 int TFileWriteSystem::SetOwner(int fd, uid_t owner, gid_t group)
 {
     return ::fchown(fd, owner, group);
+}
+
+int TFileWriteSystem::StartWriteback(int fd, off_t offset, off_t size)
+{
+    return ::sync_file_range(fd, offset, size, SYNC_FILE_RANGE_WRITE);
 }
 
 int TFileWriteSystem::Sync(int fd)
@@ -80,6 +87,8 @@ constexpr int NameTries = 100;
 constexpr int LinkDepth = 40;
 // One write call never asks for more, so that a huge piece still makes progress in steps.
 constexpr size_t WriteStep = size_t(1) << 30;
+// How much of a file is written before it is sent on to the disk.
+constexpr uint64_t WritebackStep = uint64_t(8) << 20;
 
 [[noreturn]] void Fail(const QString& shownPath, const QString& reason)
 {
@@ -162,64 +171,123 @@ void Discard(TFileWriteSystem* system, const TPendingFile& file)
     errno = error;
 }
 
-// Writes one temporary file whole, flushed to the disk and closed. Throws with the file removed on failure.
-TPendingFile WriteTemporary(TFileWriteSystem* system, const QString& path, std::span<const TFilePiece> pieces)
+// A temporary file on its way: created beside its final place with the old file's owner and permissions,
+// written in turn, then flushed to the disk and closed. Every failure throws with the file removed.
+class TTemporaryFile
 {
-    TPendingFile file;
-    file.shownPath = path;
-    TOldFile old;
-    const QString target = TargetOf(path, &old);
-    file.finalPath = QFile::encodeName(target);
-    file.folder = QFile::encodeName(QFileInfo(target).absolutePath());
-    int fd = -1;
-    for (int attempt = 0; attempt < NameTries && fd < 0; ++attempt) {
-        file.temporaryPath = TemporaryPathFor(file.finalPath);
-        fd = system->CreateExclusive(file.temporaryPath.constData(), old.mode);
-        if (fd < 0 && errno != EEXIST)
-            FailWithErrno(path, errno);
+public:
+    TTemporaryFile(TFileWriteSystem* system, const QString& path)
+        : system(system)
+    {
+        file.shownPath = path;
+        TOldFile old;
+        const QString target = TargetOf(path, &old);
+        file.finalPath = QFile::encodeName(target);
+        file.folder = QFile::encodeName(QFileInfo(target).absolutePath());
+        for (int attempt = 0; attempt < NameTries && fd < 0; ++attempt) {
+            file.temporaryPath = TemporaryPathFor(file.finalPath);
+            fd = system->CreateExclusive(file.temporaryPath.constData(), old.mode);
+            if (fd < 0 && errno != EEXIST)
+                FailWithErrno(path, errno);
+        }
+        if (fd < 0)
+            FailWithErrno(path, EEXIST);
+        if (old.exists) {
+            // A file of another user (the program run as root in a user's folder) stays theirs; only the
+            // super-user may give a file away, so anyone else keeps the file as their own.
+            if (old.owner != ::geteuid() || old.group != ::getegid())
+                system->SetOwner(fd, old.owner, old.group);
+            // The umask must not narrow the permissions the old file had; set after the owner, which clears
+            // the set-id bits.
+            if (system->SetMode(fd, old.mode) != 0)
+                FailOpen(errno);
+        }
     }
-    if (fd < 0)
-        FailWithErrno(path, EEXIST);
-    auto failOpen = [&](int error) {
-        system->Close(fd);
-        Discard(system, file);
-        FailWithErrno(path, error);
-    };
-    if (old.exists) {
-        // A file of another user (the program run as root in a user's folder) stays theirs; only the
-        // super-user may give a file away, so anyone else keeps the file as their own.
-        if (old.owner != ::geteuid() || old.group != ::getegid())
-            system->SetOwner(fd, old.owner, old.group);
-        // The umask must not narrow the permissions the old file had; set after the owner, which clears
-        // the set-id bits.
-        if (system->SetMode(fd, old.mode) != 0)
-            failOpen(errno);
+    ~TTemporaryFile()
+    {
+        if (fd >= 0) {
+            system->Close(fd);
+            Discard(system, file);
+        }
     }
-    for (const TFilePiece& piece : pieces) {
-        const char* data = static_cast<const char*>(piece.Data);
-        size_t left = piece.Size;
-        while (left > 0) {
-            const ssize_t written = system->Write(fd, data, std::min(left, WriteStep));
+    TTemporaryFile(const TTemporaryFile&) = delete;
+    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+    void Write(const void* data, size_t size)
+    {
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t written = system->Write(fd, bytes, std::min(size, WriteStep));
             if (written < 0) {
                 if (errno == EINTR)
                     continue;
-                failOpen(errno);
+                FailOpen(errno);
             }
             if (written == 0)
-                failOpen(ENOSPC); // no progress and no reason: the disk took nothing more
-            data += written;
-            left -= size_t(written);
+                FailOpen(ENOSPC); // no progress and no reason: the disk took nothing more
+            bytes += written;
+            size -= size_t(written);
+            length += uint64_t(written);
+        }
+        // A large file goes to the disk while the rest is still being written, so that the flush at the end
+        // waits only for the last part.
+        if (length - sentToDisk >= WritebackStep) {
+            system->StartWriteback(fd, off_t(sentToDisk), off_t(length - sentToDisk));
+            sentToDisk = length;
         }
     }
-    if (system->Sync(fd) != 0)
-        failOpen(errno);
-    // A file system may report a failed write only when the file is closed.
-    if (system->Close(fd) != 0) {
+
+    // Flushes and closes the file; from then on it is the caller's to rename or discard.
+    TPendingFile Finish()
+    {
+        if (system->Sync(fd) != 0)
+            FailOpen(errno);
+        // A file system may report a failed write only when the file is closed.
+        const int closing = system->Close(fd);
+        fd = -1;
+        if (closing != 0) {
+            const int error = errno;
+            Discard(system, file);
+            FailWithErrno(file.shownPath, error);
+        }
+        return file;
+    }
+
+private:
+    [[noreturn]] void FailOpen(int error)
+    {
+        system->Close(fd);
+        fd = -1;
+        Discard(system, file);
+        FailWithErrno(file.shownPath, error);
+    }
+
+    TFileWriteSystem* system;
+    TPendingFile file;
+    int fd = -1;
+    uint64_t length = 0;
+    uint64_t sentToDisk = 0;
+};
+
+// Writes one temporary file whole, flushed to the disk and closed. Throws with the file removed on failure.
+TPendingFile WriteTemporary(TFileWriteSystem* system, const QString& path, std::span<const TFilePiece> pieces)
+{
+    TTemporaryFile file(system, path);
+    for (const TFilePiece& piece : pieces)
+        file.Write(piece.Data, piece.Size);
+    return file.Finish();
+}
+
+// Puts a written temporary file in the place of its final one and flushes the folder.
+void RenameInPlace(TFileWriteSystem* system, const TPendingFile& file)
+{
+    if (system->Rename(file.temporaryPath.constData(), file.finalPath.constData()) != 0) {
         const int error = errno;
         Discard(system, file);
-        FailWithErrno(path, error);
+        FailWithErrno(file.shownPath, error);
     }
-    return file;
+    if (system->SyncFolder(file.folder.constData()) != 0)
+        FailWithErrno(file.shownPath, errno);
 }
 } // namespace
 
@@ -304,10 +372,46 @@ void WriteFilesAtomically(std::span<const TFileWrite> files, const QString& jour
     }
 }
 
+struct TAtomicFileWriter::TState
+{
+    TFileWriteSystem* system;
+    TTemporaryFile file;
+};
+
+TAtomicFileWriter::TAtomicFileWriter(const QString& path)
+{
+    TFileWriteSystem* system = TFileWriteSystem::Default();
+    state.reset(new TState { system, TTemporaryFile(system, path) });
+}
+
+TAtomicFileWriter::~TAtomicFileWriter() = default;
+
+void TAtomicFileWriter::Write(const void* data, size_t size)
+{
+    if (!state)
+        throw std::logic_error("TAtomicFileWriter::Write after Commit or a failure");
+    try {
+        state->file.Write(data, size);
+    } catch (...) {
+        state.reset();
+        throw;
+    }
+}
+
+void TAtomicFileWriter::Commit()
+{
+    if (!state)
+        throw std::logic_error("TAtomicFileWriter::Commit after Commit or a failure");
+    const std::unique_ptr<TState> done = std::move(state);
+    RenameInPlace(done->system, done->file.Finish());
+}
+
 void WritePiecesAtomically(const QString& path, std::span<const TFilePiece> pieces)
 {
-    const TFileWrite file { path, std::vector<TFilePiece>(pieces.begin(), pieces.end()) };
-    WriteFilesAtomically(std::span<const TFileWrite>(&file, 1));
+    TAtomicFileWriter writer(path);
+    for (const TFilePiece& piece : pieces)
+        writer.Write(piece.Data, piece.Size);
+    writer.Commit();
 }
 
 void WritePiecesAtomically(const QString& path, std::initializer_list<TFilePiece> pieces)

@@ -5,6 +5,7 @@
 #include <QStringList>
 #include <cstddef>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
 #include <sys/types.h>
@@ -23,6 +24,9 @@ public:
     virtual ssize_t Write(int fd, const void* data, size_t size);
     virtual int SetMode(int fd, mode_t mode); // fchmod
     virtual int SetOwner(int fd, uid_t owner, gid_t group); // fchown
+    // Starts sending a written range of the file to the disk without waiting (sync_file_range); a hint whose
+    // failure changes nothing.
+    virtual int StartWriteback(int fd, off_t offset, off_t size);
     virtual int Sync(int fd); // fsync
     virtual int Close(int fd);
     virtual int Rename(const char* from, const char* to);
@@ -67,6 +71,26 @@ void WriteFileAtomically(const QString& path, const QByteArray& content);
 // large mapped store, say).
 void WritePiecesAtomically(const QString& path, std::span<const TFilePiece> pieces);
 void WritePiecesAtomically(const QString& path, std::initializer_list<TFilePiece> pieces);
+
+// The same written piece by piece, for content that is made while it is written: the constructor creates the
+// temporary file, Write appends to it, Commit flushes it to the disk and renames it over the old file. Each
+// throws TAppError "Cannot create file "<path>". <reason>" on failure, and then, like a writer that goes
+// without Commit, removes the temporary file and leaves the old file as it was.
+class TAtomicFileWriter
+{
+public:
+    explicit TAtomicFileWriter(const QString& path);
+    ~TAtomicFileWriter();
+    TAtomicFileWriter(const TAtomicFileWriter&) = delete;
+    TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
+
+    void Write(const void* data, size_t size);
+    void Commit();
+
+private:
+    struct TState;
+    std::unique_ptr<TState> state; // none after Commit or a failure
+};
 // Several files replaced as one: every temporary file is written whole and flushed before the first rename,
 // and the renames follow the given order. A failure before the renames leaves every old file as it was.
 // Only a rename that fails after an earlier one succeeded (which a folder that took the temporary files

@@ -16,12 +16,10 @@ void ThrowListIndexError(int index)
 
 TSynaps::TSynaps(TSynapses* collection)
     : Collection(collection)
-    , Connect(std::make_unique<TConnect>())
 { }
 
 TDendrit::TDendrit(TDendrites* collection)
     : Collection(collection)
-    , Connect(std::make_unique<TConnect>())
 { }
 
 TNeurone::TNeurone(TNeurons* collection)
@@ -38,15 +36,13 @@ void TNeurons::SetNetwork(TNeuralNetwork* network)
         Items(i)->Network = network;
 }
 
-std::unique_ptr<TNeurone> TNeurons::NewItem()
-{
-    return std::make_unique<TNeurone>(this);
-}
-
 TLayer::TLayer(TLayers* collection)
     : Collection(collection)
     , Neurons(std::make_unique<TNeurons>())
-{ }
+    , Network(collection ? collection->Network : nullptr)
+{
+    Neurons->SetNetwork(Network);
+}
 
 void TLayers::SetNetwork(TNeuralNetwork* network)
 {
@@ -56,14 +52,6 @@ void TLayers::SetNetwork(TNeuralNetwork* network)
         layer->Network = network;
         layer->Neurons->SetNetwork(network);
     }
-}
-
-std::unique_ptr<TLayer> TLayers::NewItem()
-{
-    auto layer = std::make_unique<TLayer>(this);
-    layer->Network = Network;
-    layer->Neurons->SetNetwork(Network);
-    return layer;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -368,7 +356,7 @@ void ComputeAt(const TSlots& v, uint32_t neuronSlot)
 // Number of source levels of a dendrite of the description: 0 when it names no neuron.
 uint16_t SourceLevels(const TLayers& layers, const TDendrit& dendrit)
 {
-    const TConnect& connect = *dendrit.Connect;
+    const TConnect& connect = dendrit.Connect;
     if (connect.LayerIndex < 0 || connect.LayerIndex >= layers.Count() || connect.NeuronIndex < 0)
         return 0;
     const TNeurons& neurons = *layers.Items(connect.LayerIndex)->Neurons;
@@ -399,7 +387,7 @@ void TNeuralNetwork::ConnectLayers()
             TSynapses& synapses = *lower.Items(j)->Synapses;
             synapses.SetCount(q);
             for (int m = 0; m < q; ++m) {
-                TConnect& connect = *synapses.Items(m)->Connect;
+                TConnect& connect = synapses.Items(m)->Connect;
                 connect.SetLayerIndex(static_cast<int16_t>(i + 1));
                 connect.SetNeuronIndex(static_cast<int16_t>(m));
                 connect.SetDendriteIndex(static_cast<int16_t>(j));
@@ -411,9 +399,9 @@ void TNeuralNetwork::ConnectLayers()
             for (int m = 0; m < p; ++m) {
                 TDendrit& dendrit = *dendrites.Items(m);
                 dendrit.LevelCount = lower.Items(m)->LevelCount;
-                dendrit.Connect->SetLayerIndex(static_cast<int16_t>(i));
-                dendrit.Connect->SetNeuronIndex(static_cast<int16_t>(m));
-                dendrit.Connect->SetDendriteIndex(-1);
+                dendrit.Connect.SetLayerIndex(static_cast<int16_t>(i));
+                dendrit.Connect.SetNeuronIndex(static_cast<int16_t>(m));
+                dendrit.Connect.SetDendriteIndex(-1);
             }
         }
     }
@@ -515,7 +503,7 @@ void TNeuralNetwork::BuildStore()
             const uint32_t slot = neuronBase[size_t(i)] + NeuronRecordSize * uint32_t(j);
             uint32_t synapse = static_cast<uint32_t>(v.W(slot + 9));
             for (int s = 0; s < neurone.Synapses->Count(); ++s, synapse += SynapseRecordSize) {
-                const TConnect& connect = *neurone.Synapses->Items(s)->Connect;
+                const TConnect& connect = neurone.Synapses->Items(s)->Connect;
                 v.PutW(synapse, connect.LayerIndex);
                 v.PutW(synapse + 1, connect.NeuronIndex);
                 v.PutW(synapse + 2, connect.DendriteIndex);
@@ -523,13 +511,13 @@ void TNeuralNetwork::BuildStore()
             for (int d = 0; d < neurone.Dendrites->Count(); ++d) {
                 const TDendrit& dendrit = *neurone.Dendrites->Items(d);
                 const uint32_t dendrite = v.DendriteAt(slot, uint32_t(d));
-                v.PutW(dendrite, dendrit.Connect->LayerIndex);
-                v.PutW(dendrite + 1, dendrit.Connect->NeuronIndex);
+                v.PutW(dendrite, dendrit.Connect.LayerIndex);
+                v.PutW(dendrite + 1, dendrit.Connect.NeuronIndex);
                 const uint16_t c = SourceLevels(*Layers, dendrit);
                 if (c == 0)
                     continue;
-                const TNeurone& source = *Layers->Items(dendrit.Connect->LayerIndex)
-                                              ->Neurons->Items(dendrit.Connect->NeuronIndex);
+                const TNeurone& source
+                    = *Layers->Items(dendrit.Connect.LayerIndex)->Neurons->Items(dendrit.Connect.NeuronIndex);
                 const double w = (source.UpperBound - source.LowerBound) / c;
                 uint32_t interval = static_cast<uint32_t>(v.W(dendrite + 4));
                 for (uint32_t r = 0; r < c; ++r, interval += IntervalRecordSize)

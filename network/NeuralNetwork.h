@@ -6,6 +6,7 @@
 
 #include "mmf/MMFArray.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -44,8 +45,11 @@ public:
     void SetDendriteIndex(int16_t value) { DendriteIndex = value < -1 ? int16_t(-1) : value; }
 };
 
-// An indexed collection that owns its items.
-template <class TItem> class TCollection
+// An indexed collection that owns its items. Items are made in place, a block of them at a
+// time rather than one by one (a connected network has a synapse and a dendrite object for
+// every pair of neurons), and keep their addresses while the collection grows or shrinks at
+// its end. Each item is made with the collection (of type TOwner) as its argument.
+template <class TItem, class TOwner> class TCollection
 {
 public:
     virtual ~TCollection() = default;
@@ -53,7 +57,7 @@ public:
     TCollection(const TCollection&) = delete;
     TCollection& operator=(const TCollection&) = delete;
 
-    int Count() const { return static_cast<int>(items.size()); }
+    int Count() const { return count; }
     // n <= 0 clears; a larger n adds items at the end; a smaller n frees the items from
     // index n on, so that the first n stay.
     void SetCount(int32_t n);
@@ -62,44 +66,67 @@ public:
     TItem* Add();
     void Clear() { SetCount(0); }
 
-protected:
-    virtual std::unique_ptr<TItem> NewItem() = 0;
-
 private:
-    std::vector<std::unique_ptr<TItem>> items;
+    // Makes room for `more` items after the last: a new block holds at least as many items as
+    // all blocks before it, so that adding one item at a time stays cheap and an index finds
+    // its block in a few steps.
+    void MakeRoom(size_t more);
+
+    // Each block keeps the capacity it was made with: it never grows beyond it, so its items
+    // never move. An empty collection holds no block.
+    std::vector<std::vector<TItem>> blocks;
+    int count = 0;
 };
 
 [[noreturn]] void ThrowListIndexError(int index);
 
-template <class TItem> void TCollection<TItem>::SetCount(int32_t n)
+template <class TItem, class TOwner> void TCollection<TItem, TOwner>::MakeRoom(size_t more)
 {
-    if (n <= 0) {
-        items.clear();
+    const size_t spare = blocks.empty() ? 0 : blocks.back().capacity() - blocks.back().size();
+    if (spare >= more)
         return;
+    blocks.emplace_back().reserve(std::max(more - spare, static_cast<size_t>(count)));
+}
+
+template <class TItem, class TOwner> void TCollection<TItem, TOwner>::SetCount(int32_t n)
+{
+    const int wanted = n < 0 ? 0 : n;
+    if (wanted > count)
+        MakeRoom(static_cast<size_t>(wanted - count));
+    for (auto block = blocks.begin(); count < wanted; ++block) {
+        while (block->size() < block->capacity() && count < wanted) {
+            block->emplace_back(static_cast<TOwner*>(this));
+            ++count;
+        }
     }
-    const size_t wanted = static_cast<size_t>(n);
-    if (items.size() < wanted) {
-        items.reserve(wanted);
-        while (items.size() < wanted)
-            items.push_back(NewItem());
-    } else {
-        // The items from index n on go; the first n stay.
-        while (items.size() > wanted)
-            items.pop_back();
+    // The items from index n on go, the last first; the first n stay.
+    while (count > wanted) {
+        blocks.back().pop_back();
+        --count;
+        if (blocks.back().empty())
+            blocks.pop_back();
     }
 }
 
-template <class TItem> TItem* TCollection<TItem>::Items(int index) const
+template <class TItem, class TOwner> TItem* TCollection<TItem, TOwner>::Items(int index) const
 {
-    if (index < 0 || index >= Count())
+    if (index < 0 || index >= count)
         ThrowListIndexError(index);
-    return items[static_cast<size_t>(index)].get();
+    size_t at = static_cast<size_t>(index);
+    for (const std::vector<TItem>& block : blocks) {
+        // The items are the collection's, but a const collection hands them out for change
+        // as well, as a collection of owned pointers would.
+        if (at < block.size())
+            return const_cast<TItem*>(&block[at]);
+        at -= block.size();
+    }
+    ThrowListIndexError(index);
 }
 
-template <class TItem> TItem* TCollection<TItem>::Add()
+template <class TItem, class TOwner> TItem* TCollection<TItem, TOwner>::Add()
 {
-    items.push_back(NewItem());
-    return items.back().get();
+    SetCount(count + 1);
+    return Items(count - 1);
 }
 
 class TSynaps
@@ -107,13 +134,11 @@ class TSynaps
 public:
     explicit TSynaps(TSynapses* collection);
     TSynapses* Collection;
-    std::unique_ptr<TConnect> Connect;
+    TConnect Connect;
 };
 
-class TSynapses : public TCollection<TSynaps>
+class TSynapses : public TCollection<TSynaps, TSynapses>
 {
-protected:
-    std::unique_ptr<TSynaps> NewItem() override { return std::make_unique<TSynaps>(this); }
 };
 
 class TDendrit
@@ -121,21 +146,18 @@ class TDendrit
 public:
     explicit TDendrit(TDendrites* collection);
     TDendrites* Collection;
-    std::unique_ptr<TConnect> Connect;
+    TConnect Connect;
     // Copy of the source neuron's level count, written by ConnectLayers.
     uint16_t LevelCount = 0;
 };
 
-class TDendrites : public TCollection<TDendrit>
+class TDendrites : public TCollection<TDendrit, TDendrites>
 {
 public:
     explicit TDendrites(TNeurone* owner)
         : Owner(owner)
     { }
     TNeurone* Owner;
-
-protected:
-    std::unique_ptr<TDendrit> NewItem() override { return std::make_unique<TDendrit>(this); }
 };
 
 class TNeurone
@@ -156,17 +178,16 @@ public:
     void SetLowerBound(double value) { LowerBound = value; }
 };
 
-class TNeurons : public TCollection<TNeurone>
+// A new neuron takes the collection's network.
+class TNeurons : public TCollection<TNeurone, TNeurons>
 {
 public:
     TNeuralNetwork* Network = nullptr;
     // Stores the network and passes it on to every neuron.
     void SetNetwork(TNeuralNetwork* network);
-
-protected:
-    std::unique_ptr<TNeurone> NewItem() override;
 };
 
+// A new layer takes the collection's network and passes it on to its neurons.
 class TLayer
 {
 public:
@@ -176,15 +197,12 @@ public:
     TNeuralNetwork* Network = nullptr;
 };
 
-class TLayers : public TCollection<TLayer>
+class TLayers : public TCollection<TLayer, TLayers>
 {
 public:
     TNeuralNetwork* Network = nullptr;
     // Stores the network and passes it on to every layer and neuron.
     void SetNetwork(TNeuralNetwork* network);
-
-protected:
-    std::unique_ptr<TLayer> NewItem() override;
 };
 
 class TNeuralNetwork

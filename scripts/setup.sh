@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-image-formats-plugins
   qt6-multimedia-dev
   libgl-dev libxkbcommon-dev libxcb1-dev
-  libjpeg62-turbo-dev libturbojpeg0-dev libexif-dev zlib1g-dev
+  libjpeg62-turbo-dev libturbojpeg0-dev libexif-dev zlib1g-dev libdeflate-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils imagemagick xcompmgr

@@ -21,7 +21,7 @@ namespace {
 class TFailingWrites : public TFileWriteSystem
 {
 public:
-    QString failing; // "create", "mode", "write", "sync", "close", "rename" or "folder"
+    QString failing; // "create", "mode", "write", "writeback", "sync", "close", "rename" or "folder"
     int failingCall = 1;
     int error = ENOSPC;
     size_t writeLimit = 0; // 0: no limit
@@ -47,6 +47,10 @@ public:
     int SetMode(int fd, mode_t mode) override
     {
         return Fails("mode") ? -1 : TFileWriteSystem::SetMode(fd, mode);
+    }
+    int StartWriteback(int fd, off_t offset, off_t size) override
+    {
+        return Fails("writeback") ? -1 : TFileWriteSystem::StartWriteback(fd, offset, size);
     }
     int Sync(int fd) override { return Fails("sync") ? -1 : TFileWriteSystem::Sync(fd); }
     int Close(int fd) override
@@ -201,6 +205,37 @@ TEST_F(AtomicWrite, ShortWritesAndPiecesStillWriteEveryByte)
         ErrorOf([&] { WriteFileAtomically(Here("store"), "abcdefgh"); }).startsWith("Cannot create file"));
     EXPECT_EQ(ReadBytes(Here("store")), header + body);
     EXPECT_EQ(Entries(folder.path()), QStringList { "store" });
+}
+
+TEST_F(AtomicWrite, AFileWrittenPieceByPieceReplacesTheOldOneOnlyOnCommit)
+{
+    const QString path = Here("memory.mmem");
+    WriteBytes(path, "old");
+    QByteArray content;
+    {
+        TFailingWrites system;
+        // Sending the file on to the disk early is a hint: when it fails, the write goes on.
+        system.failing = "writeback";
+        TAtomicFileWriter writer(path);
+        for (int piece = 0; piece < 20; ++piece) {
+            const QByteArray bytes(1 << 20, char('a' + piece));
+            writer.Write(bytes.constData(), size_t(bytes.size()));
+            content += bytes;
+            EXPECT_EQ(ReadBytes(path), QByteArray("old"));
+        }
+        writer.Commit();
+        EXPECT_EQ(system.calls["writeback"], 2); // after 8 and 16 MB
+    }
+    EXPECT_TRUE(ReadBytes(path) == content);
+    EXPECT_EQ(Entries(folder.path()), QStringList { "memory.mmem" });
+
+    // A writer that goes without Commit, as when making the content fails half-way, changes nothing.
+    {
+        TAtomicFileWriter writer(path);
+        writer.Write("new", 3);
+    }
+    EXPECT_TRUE(ReadBytes(path) == content);
+    EXPECT_EQ(Entries(folder.path()), QStringList { "memory.mmem" });
 }
 
 TEST_F(AtomicWrite, SeveralFilesAreWrittenWholeBeforeAnyIsReplaced)

@@ -1,6 +1,7 @@
 #include "network/NeuralNetwork.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace {
 
@@ -59,6 +60,35 @@ TEST(NetworkModel, SetCountClearsGrowsAndKeepsFirstItems)
     EXPECT_THROW(neurons.Items(-1), TEngineError);
 }
 
+TEST(NetworkModel, ItemsKeepTheirPlaceWhileTheCollectionGrowsAndShrinks)
+{
+    // Added one at a time, in blocks, and given up again from the end: every item stays where it was made.
+    TNeurone owner(nullptr);
+    TDendrites dendrites(&owner);
+    std::vector<TDendrit*> made;
+    for (int i = 0; i < 100; ++i) {
+        made.push_back(dendrites.Add());
+        made.back()->LevelCount = uint16_t(i);
+    }
+    dendrites.SetCount(1000);
+    for (int i = 100; i < 1000; ++i)
+        made.push_back(dendrites.Items(i));
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(dendrites.Items(i), made[size_t(i)]) << i;
+        EXPECT_EQ(made[size_t(i)]->Collection, &dendrites);
+    }
+    EXPECT_EQ(dendrites.Items(99)->LevelCount, 99);
+    dendrites.SetCount(50);
+    dendrites.SetCount(300);
+    for (int i = 0; i < 50; ++i)
+        ASSERT_EQ(dendrites.Items(i), made[size_t(i)]) << i;
+    EXPECT_EQ(dendrites.Items(49)->LevelCount, 49);
+    EXPECT_EQ(dendrites.Items(50)->LevelCount, 0); // made anew
+    EXPECT_EQ(dendrites.Count(), 300);
+    EXPECT_THROW(dendrites.Items(300), TEngineError);
+    EXPECT_THROW(dendrites.Items(-1), TEngineError);
+}
+
 TEST(NetworkModel, BackReferencesReachTheNetwork)
 {
     TNeuralNetwork net;
@@ -72,9 +102,9 @@ TEST(NetworkModel, BackReferencesReachTheNetwork)
     EXPECT_EQ(neurone->Dendrites->Owner, neurone);
     TDendrit* dendrit = neurone->Dendrites->Add();
     EXPECT_EQ(dendrit->Collection, neurone->Dendrites.get());
-    EXPECT_EQ(dendrit->Connect->LayerIndex, -1);
-    EXPECT_EQ(dendrit->Connect->NeuronIndex, -1);
-    EXPECT_EQ(dendrit->Connect->DendriteIndex, -1);
+    EXPECT_EQ(dendrit->Connect.LayerIndex, -1);
+    EXPECT_EQ(dendrit->Connect.NeuronIndex, -1);
+    EXPECT_EQ(dendrit->Connect.DendriteIndex, -1);
 
     TNeuralNetwork other;
     net.Layers->SetNetwork(&other);
@@ -121,7 +151,7 @@ TEST(NetworkModel, ConnectLayersConnectsConsecutiveLayersFully)
             EXPECT_EQ(lower.Items(j)->Synapses->Count(), 2);
             EXPECT_EQ(lower.Items(j)->Dendrites->Count(), 0);
             for (int m = 0; m < 2; ++m) {
-                const TConnect& c = *lower.Items(j)->Synapses->Items(m)->Connect;
+                const TConnect& c = lower.Items(j)->Synapses->Items(m)->Connect;
                 EXPECT_EQ(c.LayerIndex, 1);
                 EXPECT_EQ(c.NeuronIndex, m);
                 EXPECT_EQ(c.DendriteIndex, j);
@@ -132,13 +162,13 @@ TEST(NetworkModel, ConnectLayersConnectsConsecutiveLayersFully)
             EXPECT_EQ(upper.Items(k)->Synapses->Count(), 0);
             for (int m = 0; m < 3; ++m) {
                 const TDendrit& d = *upper.Items(k)->Dendrites->Items(m);
-                EXPECT_EQ(d.Connect->LayerIndex, 0);
-                EXPECT_EQ(d.Connect->NeuronIndex, m);
-                EXPECT_EQ(d.Connect->DendriteIndex, -1);
+                EXPECT_EQ(d.Connect.LayerIndex, 0);
+                EXPECT_EQ(d.Connect.NeuronIndex, m);
+                EXPECT_EQ(d.Connect.DendriteIndex, -1);
                 EXPECT_EQ(d.LevelCount, 3 + m);
             }
         }
-        const TConnect& s = *lower.Items(2)->Synapses->Items(1)->Connect;
+        const TConnect& s = lower.Items(2)->Synapses->Items(1)->Connect;
         EXPECT_EQ(s.LayerIndex, 1);
         EXPECT_EQ(s.NeuronIndex, 1);
         EXPECT_EQ(s.DendriteIndex, 2);
