@@ -2,6 +2,7 @@
 
 #include "pictures/FileName.h"
 #include "support/RawFileRemoval.h"
+#include "support/Unprivileged.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -135,36 +135,10 @@ TEST(FolderListing, AListingEndsWhenItsStopSaysSo)
     EXPECT_EQ(ListPictureFolder(dir.path(), [] { return false; }).Files.size(), 2000);
 }
 
-// The listing's error for a folder, made by a user who may not read it: root reads every folder, so as root
-// the listing runs in a child process that has given up root first.
+// The listing's error for a folder, made by a user who may not read it.
 QString ErrorAsUnprivilegedUser(const QString& folder)
 {
-    if (::geteuid() != 0)
-        return ListPictureFolder(folder).Error;
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0)
-        return QStringLiteral("<no pipe>");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(pipeEnds[0]);
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-            ::_exit(1);
-        const QByteArray error = ListPictureFolder(folder).Error.toUtf8();
-        const bool written = ::write(pipeEnds[1], error.constData(), size_t(error.size())) == error.size();
-        ::_exit(written ? 0 : 1);
-    }
-    ::close(pipeEnds[1]);
-    QByteArray error;
-    char buffer[512];
-    ssize_t got;
-    while ((got = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0)
-        error.append(buffer, got);
-    ::close(pipeEnds[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return QStringLiteral("<the unprivileged listing failed>");
-    return QString::fromUtf8(error);
+    return QString::fromUtf8(RunUnprivileged([&] { return ListPictureFolder(folder).Error.toUtf8(); }));
 }
 
 TEST(FolderListing, AFolderWithoutReadPermissionSaysSo)

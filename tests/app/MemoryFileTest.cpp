@@ -5,6 +5,7 @@
 #include "fuzz/MemoryFileTarget.h"
 #include "network/NeuralNetwork.h"
 #include "support/StripedPerson.h"
+#include "support/Unprivileged.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -139,19 +140,25 @@ protected:
     {
         TMemoProcessor inUse;
         Memorise(inUse, shape, 1);
+        EXPECT_EQ(Refusal(inUse, file), QString(message).replace("FILE", u'"' + file + u'"'));
+    }
+
+    // The message of reading `file` into a processor in use, and whether its memory stayed as it was.
+    QString Refusal(TMemoProcessor& inUse, const QString& file) const
+    {
         const QByteArray store = StoreBytes(*inUse.Networks[0]);
         const QStringList names = inUse.NameList;
         const TNeuralNetwork* network = inUse.Networks[0].get();
+        QString message = QStringLiteral("<read without an error>");
         try {
             UseMemory(inUse, ReadMemoryFile(file, shape));
-            ADD_FAILURE() << "read without an error: " << message.toStdString();
         } catch (const TAppError& error) {
-            EXPECT_EQ(error.what(), QString(message).replace("FILE", u'"' + file + u'"').toStdString());
+            message = QString::fromUtf8(error.what());
         }
-        ASSERT_EQ(inUse.Networks.size(), 1u);
-        EXPECT_EQ(inUse.Networks[0].get(), network);
-        EXPECT_TRUE(StoreBytes(*inUse.Networks[0]) == store);
-        EXPECT_EQ(inUse.NameList, names);
+        if (inUse.Networks.size() != 1 || inUse.Networks[0].get() != network
+            || StoreBytes(*inUse.Networks[0]) != store || inUse.NameList != names)
+            message += QStringLiteral(" <the memory in use changed>");
+        return message;
     }
 
     QTemporaryDir folder;
@@ -324,6 +331,19 @@ TEST_F(MemoryFileTest, AFolderAFifoAndAMissingFileAreRefusedAtOnce)
     ExpectRefusedFile(folder.filePath(QStringLiteral("none.mmem")),
         QStringLiteral("Cannot open FILE: No such file or directory"));
     ExpectRefusedFile(QStringLiteral("/dev/null"), QStringLiteral("FILE is not a regular file"));
+}
+
+TEST_F(MemoryFileTest, AnUnreadableFileIsRefused)
+{
+    // The folder is open to everyone, the file to no one: as root, the reading runs as another user.
+    ASSERT_TRUE(QFile::setPermissions(folder.path(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::Permissions()));
+    TMemoProcessor inUse;
+    Memorise(inUse, shape, 1);
+    EXPECT_EQ(RunUnprivileged([&] { return Refusal(inUse, path).toUtf8(); }),
+        QStringLiteral("Cannot open \"%1\": Permission denied").arg(path).toUtf8());
+    EXPECT_EQ(inUse.Networks.size(), 1u);
 }
 
 TEST_F(MemoryFileTest, AFileOfAnotherShapeIsRefused)

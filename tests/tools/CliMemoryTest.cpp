@@ -114,6 +114,17 @@ TEST_F(CliMemory, FileAndPictureProblemsExitWithOneAndChangeNothing)
     }
     EXPECT_EQ(ReadBytes(Here("damaged.mmem")), saved.left(saved.size() / 2));
 
+    // A file that may not be read (as root, by the program run as another user).
+    ASSERT_TRUE(QFile::setPermissions(folder.path(),
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
+    ASSERT_TRUE(QFile::setPermissions(memory, QFileDevice::Permissions()));
+    run = RunCliUnprivileged({ "memory", memory });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, QStringLiteral("mirava-cli: Cannot open \"%1\": Permission denied\n").arg(memory));
+    EXPECT_TRUE(run.out.isEmpty());
+    ASSERT_TRUE(QFile::setPermissions(memory, QFile::ReadOwner | QFile::WriteOwner));
+    EXPECT_EQ(ReadBytes(memory), saved);
+
     // A memory without a used slot recognises nobody.
     TMemoProcessor empty;
     empty.SetUpNetwork();

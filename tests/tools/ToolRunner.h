@@ -2,6 +2,8 @@
 
 // Runs one of the built command-line tools and keeps what it printed.
 
+#include "support/Unprivileged.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -14,9 +16,16 @@ struct TToolRun
     QString out, err;
 };
 
-inline TToolRun RunTool(const QString& program, const QStringList& arguments, int timeoutMs = 300000)
+// `asRoot` false: a program started by root gives up root before it runs (see support/Unprivileged.h).
+inline TToolRun RunTool(
+    const QString& program, const QStringList& arguments, int timeoutMs = 300000, bool asRoot = true)
 {
     QProcess process;
+    if (!asRoot && ::geteuid() == 0)
+        process.setChildProcessModifier([] {
+            if (!GiveUpRoot())
+                ::_exit(126);
+        });
     process.start(program, arguments);
     TToolRun run;
     if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit) {
@@ -34,6 +43,11 @@ inline TToolRun RunTool(const QString& program, const QStringList& arguments, in
 inline TToolRun RunCli(const QStringList& arguments)
 {
     return RunTool(QStringLiteral(MIRAVA_CLI_PATH), arguments);
+}
+// mirava-cli as a user other than root.
+inline TToolRun RunCliUnprivileged(const QStringList& arguments)
+{
+    return RunTool(QStringLiteral(MIRAVA_CLI_PATH), arguments, 300000, false);
 }
 inline TToolRun RunFaces(const QStringList& arguments)
 {
