@@ -2,6 +2,7 @@
 
 #include "app/AboutBox.h"
 #include "app/AppError.h"
+#include "app/FileWorker.h"
 #include "app/FolderIconProvider.h"
 #include "app/FolderLister.h"
 #include "app/MemoryFile.h"
@@ -248,6 +249,7 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     followTimer.setInterval(50);
     connect(&followTimer, &QTimer::timeout, this, &TMainForm::BringCurrentFolderIntoView);
     FolderLister = new TFolderLister(this);
+    MemoryFileWorker = new TFileWorker(this);
     connect(FolderLister, &TFolderLister::Listed, this, &TMainForm::ShowFolderListing);
     fillTimer.setSingleShot(true);
     fillTimer.setInterval(0);
@@ -368,6 +370,9 @@ TMainForm::~TMainForm()
 {
     if (!closed)
         FormClose();
+    // The worker reads and writes the memory in Memo: it ends before the members go.
+    delete MemoryFileWorker;
+    MemoryFileWorker = nullptr;
     // The tree and its model go after the members; they must not reach the follow timer then. A listing still
     // running ends and is not shown.
     StopFollowingCurrentFolder();
@@ -450,10 +455,17 @@ void TMainForm::FormShow()
 
 void TMainForm::closeEvent(QCloseEvent* event)
 {
+    if (!closed && !stopping && MemoryFileBusy()) {
+        // A memory file being written or read is never cut off: the window closes once it is done.
+        closeWhenMemoryFileDone = true;
+        SetStatus(memoryFileBusyText);
+        event->ignore();
+        return;
+    }
     if (!closed && !stopping) {
-        const bool mayClose = MayLoseMemories();
+        const TGoOn goOn = MayLoseMemories([this] { close(); });
         // A stop signal during the question closes the window from inside it.
-        if (!mayClose && !closed) {
+        if (goOn != TGoOn::Now && !closed) {
             event->ignore();
             return;
         }
@@ -466,6 +478,8 @@ void TMainForm::closeEvent(QCloseEvent* event)
 void TMainForm::StopBySignal()
 {
     stopping = true;
+    // A Save or Open under way ends first (a file being written is then whole), and its outcome is taken.
+    MemoryFileWorker->Finish();
     if (memoriesUnsaved && Memo.HasNetwork() && !closed) {
         const QString path = QFileInfo(RecoveredMemoryPath()).absoluteFilePath();
         try {
@@ -488,6 +502,7 @@ QString TMainForm::RecoveredMemoryPath() const
 void TMainForm::FormClose()
 {
     closed = true;
+    MemoryFileWorker->Finish();
     try {
         Config.Write(Folders.ConfigFolder + QStringLiteral("app.ini"));
     } catch (const std::exception& error) {
@@ -684,6 +699,11 @@ void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& comman
         const std::optional<int> code = ParseInteger(trimmed);
         if (!code)
             throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(trimmed));
+        if (MemoryFileBusy() && (*code == 1 || *code == 2 || *code == 3 || *code == 6 || *code == 8)) {
+            // The memory must not change while it is written or read.
+            SetStatus(memoryFileBusyText);
+            return;
+        }
         if ((*code == 6 || *code == 8) && Image1->IsLoading()) {
             // Memorise and recognise act on the picture the user chose, not the one still shown.
             commandAfterLoad = *code;
@@ -700,7 +720,7 @@ void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& comman
             OpenMemoryCommand();
             break;
         case 3:
-            if (MayLoseMemories())
+            if (MayLoseMemories([this] { SetUpNetworkCommand(); }) == TGoOn::Now)
                 SetUpNetworkCommand();
             break;
         case 6:
@@ -744,7 +764,43 @@ QString RunFileDialog(QFileDialog& dialog)
 }
 } // namespace
 
-bool TMainForm::SaveMemoryCommand()
+bool TMainForm::MemoryFileBusy() const
+{
+    return MemoryFileWorker->Busy();
+}
+
+void TMainForm::StartMemoryFileWork(
+    const QString& busyText, std::function<void()> work, std::function<void()> done)
+{
+    const QString statusBefore = StatusText();
+    memoryFileBusyText = busyText;
+    SetStatus(busyText);
+    MemoryFileWorker->Start(
+        std::move(work), [this, statusBefore, done = std::move(done)](std::exception_ptr error) {
+            memoryFileBusyText.clear();
+            try {
+                if (error) {
+                    // As before the work: the status bar goes back, and the message says what went wrong.
+                    SetStatus(statusBefore);
+                    std::rethrow_exception(error);
+                }
+                done();
+            } catch (const std::exception& failure) {
+                // Nobody is there to answer a message box when a stop signal ends the program.
+                if (stopping)
+                    std::fprintf(stderr, "mirava: %s\n", failure.what());
+                else
+                    ShowMessage(QString::fromUtf8(failure.what()));
+            }
+            emit MemoryFileDone();
+            if (closeWhenMemoryFileDone && !closed && !stopping) {
+                closeWhenMemoryFileDone = false;
+                close();
+            }
+        });
+}
+
+bool TMainForm::SaveMemoryCommand(std::function<void()> then)
 {
     if (!Memo.HasNetwork()) {
         ShowMessage(SetUpFirst);
@@ -755,56 +811,59 @@ bool TMainForm::SaveMemoryCommand()
         return false;
     if (QFileInfo(file).suffix().isEmpty())
         file += u'.' + QString::fromLatin1(MemoryFile::Suffix);
-    {
-        TBusyCursor busy;
-        SaveMemoryFile(file, Memo);
-    }
-    memoriesUnsaved = false;
-    SetStatus(QStringLiteral("Saved %1 to %2").arg(Persons(Memo.UsedSlotCount()), file));
+    // The worker reads network 0 and the lists; no command changes them until it is done.
+    StartMemoryFileWork(
+        QStringLiteral("Saving…"), [this, file] { SaveMemoryFile(file, Memo); },
+        [this, file, then = std::move(then)] {
+            memoriesUnsaved = false;
+            SetStatus(QStringLiteral("Saved %1 to %2").arg(Persons(Memo.UsedSlotCount()), file));
+            // What was waiting for the save; not once the window closes.
+            if (then && !closed && !stopping)
+                then();
+        });
     return true;
 }
 
 void TMainForm::OpenMemoryCommand()
 {
-    if (!MayLoseMemories())
-        return;
+    if (MayLoseMemories([this] { ChooseAndOpenMemory(); }) == TGoOn::Now)
+        ChooseAndOpenMemory();
+}
+
+void TMainForm::ChooseAndOpenMemory()
+{
     const QString file = RunFileDialog(*OpenDialog1);
     if (file.isEmpty())
         return;
-    TMemory memory;
-    {
-        // Everything is read and checked first: a file that fails leaves the memory in use as it was.
-        TBusyCursor busy;
-        memory = ReadMemoryFile(file);
-    }
-    UseMemory(Memo, std::move(memory));
-    memoriesUnsaved = false;
-    Edit2->clear();
-    Label1->clear();
-    Image2->Clear();
-    SetStatus(QStringLiteral("Opened %1 from %2").arg(Persons(Memo.UsedSlotCount()), file));
-    Memo.SaveSlotFiles();
+    // Everything is read and checked first: a file that fails leaves the memory in use as it was.
+    auto memory = std::make_shared<TMemory>();
+    StartMemoryFileWork(
+        QStringLiteral("Opening…"), [file, memory] { *memory = ReadMemoryFile(file); },
+        [this, file, memory] {
+            UseMemory(Memo, std::move(*memory));
+            memoriesUnsaved = false;
+            Edit2->clear();
+            Label1->clear();
+            Image2->Clear();
+            SetStatus(QStringLiteral("Opened %1 from %2").arg(Persons(Memo.UsedSlotCount()), file));
+            Memo.SaveSlotFiles();
+        });
 }
 
-bool TMainForm::MayLoseMemories()
+TMainForm::TGoOn TMainForm::MayLoseMemories(std::function<void()> later)
 {
     if (!memoriesUnsaved)
-        return true;
+        return TGoOn::Now;
     switch (
         AskSaveFirst(QStringLiteral("Save the memories of %1 first?").arg(Persons(Memo.UsedSlotCount())))) {
     case TSaveAnswer::Save:
-        try {
-            return SaveMemoryCommand();
-        } catch (const std::exception& error) {
-            ShowMessage(QString::fromUtf8(error.what()));
-            return false;
-        }
+        return SaveMemoryCommand(std::move(later)) ? TGoOn::Later : TGoOn::No;
     case TSaveAnswer::DontSave:
-        return true;
+        return TGoOn::Now;
     case TSaveAnswer::Cancel:
         break;
     }
-    return false;
+    return TGoOn::No;
 }
 
 void TMainForm::SetUpNetworkCommand()

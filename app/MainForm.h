@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QTreeView>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,6 +21,7 @@ class QLabel;
 class QSplitter;
 class QStatusBar;
 class TAboutBox;
+class TFileWorker;
 class TFolderLister;
 struct TFolderListing;
 class TFolderIconProvider;
@@ -107,6 +109,10 @@ public:
     QString RecoveredMemoryPath() const;
     // Something was memorised since the last Save or Open.
     bool MemoriesUnsaved() const { return memoriesUnsaved; }
+    // A Save or Open is under way: its file is written or read on a worker thread while the window answers.
+    // Meanwhile the commands that use or change the memory are refused (the status bar says "Saving…" or
+    // "Opening…"), and a close waits for it to end; MemoryFileDone follows when it has.
+    bool MemoryFileBusy() const;
 
     // Writes ScreenReportText to "mirava-screen.txt" and StateReportText to "mirava-state.txt" in the
     // report folder (the program's folder, or the per-user data folder of an installed program), each
@@ -121,6 +127,7 @@ public:
     // false.
     QString CurrentFolder;
     TFolderLister* FolderLister = nullptr; // reads the folders chosen in the tree, off the GUI thread
+    TFileWorker* MemoryFileWorker = nullptr; // writes and reads the memory files of Save and Open
     // The list is filled with a folder's pictures in slices of this many milliseconds (at least one picture
     // each), so that the window answers meanwhile even in a folder of many thousand pictures.
     qint64 FillSliceMs = 10;
@@ -159,6 +166,8 @@ signals:
     // The folder chosen last is listed and the picture list holds all of its pictures; the status bar says
     // what could not be shown.
     void FolderListed();
+    // A Save or Open has ended: its status text or its message is shown.
+    void MemoryFileDone();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -177,10 +186,19 @@ private:
     void StopFollowingCurrentFolder();
 
     void ShowAboutCommand();
-    bool SaveMemoryCommand();
+    // Writes the memories to the file chosen in the save dialog, on the worker; `then` runs once they are
+    // written (never after a failure). False when nothing was started (no network, the dialog cancelled).
+    bool SaveMemoryCommand(std::function<void()> then = {});
     void OpenMemoryCommand();
-    // Asks before memories that were not saved are lost; true when the caller may go on.
-    bool MayLoseMemories();
+    // Reads the file chosen in the open dialog on the worker and puts it in place of the memory in use.
+    void ChooseAndOpenMemory();
+    // Starts file work on the worker: the status says `busyText` until it has ended; then `done` runs on the
+    // GUI thread, or, when the work failed, the status goes back to what it was and the error is shown.
+    void StartMemoryFileWork(const QString& busyText, std::function<void()> work, std::function<void()> done);
+    // Whether the caller may go on now that memories not saved would be lost: Now (nothing to lose, or the
+    // user let them go), Later (a save was started; `later` runs once it has written the file), or No.
+    enum class TGoOn { Now, Later, No };
+    TGoOn MayLoseMemories(std::function<void()> later);
     void SetUpNetworkCommand();
     void RecogniseCommand();
     void MemoriseCommand();
@@ -216,4 +234,6 @@ private:
     bool closed = false;
     bool memoriesUnsaved = false;
     bool stopping = false; // closing because of a stop signal: no question
+    QString memoryFileBusyText; // "Saving…" or "Opening…" while the worker writes or reads a memory file
+    bool closeWhenMemoryFileDone = false; // a close came while the worker was busy
 };

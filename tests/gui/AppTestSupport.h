@@ -69,6 +69,13 @@ protected:
         WaitForListing();
     }
 
+    // Runs the event loop until the Save or Open under way (if any) has ended (MemoryFileDone).
+    void WaitForMemoryFile()
+    {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !form->MemoryFileBusy(); }, 60'000))
+            << "the memory file was not written or read within 60 s";
+    }
+
     QString App(const QString& name) const { return appFolder.filePath(name); }
     QString Work(const QString& name) const { return workFolder.filePath(name); }
 

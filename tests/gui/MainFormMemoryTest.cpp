@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 #include "app/AboutBox.h"
+#include "app/FileWorker.h"
 #include "app/MemoryFile.h"
 #include "app/QuitSignals.h"
 #include "pictures/Image.h"
@@ -7,8 +8,11 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSemaphore>
+#include <atomic>
 #include <csignal>
 #include <deque>
+#include <thread>
 
 namespace {
 using TAnswer = std::function<int(QDialog&)>;
@@ -104,6 +108,8 @@ TEST_F(MemoryCommands, SavedMemoriesOpenAgainAndAreRecognised)
     EXPECT_TRUE(window.MemoriesUnsaved());
     Answers = { PickFile(Work("people")) }; // the suffix is added
     Command("1");
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Saving…"));
+    WaitForMemoryFile();
     const QString file = Work("people.mmem");
     ASSERT_TRUE(QFileInfo(file).isFile()) << window.StatusText().toStdString();
     EXPECT_EQ(window.StatusText(), QStringLiteral("Saved 2 persons to %1").arg(file));
@@ -123,6 +129,8 @@ TEST_F(MemoryCommands, SavedMemoriesOpenAgainAndAreRecognised)
     window.Image2->LoadFromFile(App("person0.bmp"));
     Answers = { PickFile(file) };
     Command("2");
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Opening…"));
+    WaitForMemoryFile();
     EXPECT_EQ(Dialogs, (QStringList { "SaveDialog1", "OpenDialog1" }));
     EXPECT_EQ(window.StatusText(), QStringLiteral("Opened 2 persons from %1").arg(file));
     EXPECT_EQ(window.Memo.NameList, names);
@@ -146,8 +154,11 @@ TEST_F(MemoryCommands, ABadFileLeavesTheMemoryInUse)
     WriteBytes(Work("bad.mmem"), "MIRAVAMM\x01");
     const TNeuralNetwork* network = window.Memo.Networks[0].get();
     const QStringList names = window.Memo.NameList;
+    window.StatusPanel0->setText("before");
     Answers = { Press(QMessageBox::Discard), PickFile(Work("bad.mmem")) };
     Command("2");
+    WaitForMemoryFile();
+    EXPECT_EQ(window.StatusText(), QStringLiteral("before"));
     EXPECT_EQ(Messages,
         QStringList {
             QStringLiteral("\"%1\" is damaged: it ends in the middle of its header").arg(Work("bad.mmem")) });
@@ -173,6 +184,9 @@ TEST_F(MemoryCommands, SetUpAsksFirstWhenMemoriesWouldBeLost)
     // Save writes the file, then the network is set up.
     Answers = { Press(QMessageBox::Save), PickFile(Work("kept.mmem")) };
     Command("3");
+    EXPECT_EQ(window.Memo.Networks[0].get(), network);
+    WaitForMemoryFile();
+    EXPECT_NE(window.Memo.Networks[0].get(), network);
     EXPECT_TRUE(QFileInfo(Work("kept.mmem")).isFile());
     EXPECT_EQ(Messages, QStringList { "OK!" });
     EXPECT_FALSE(window.MemoriesUnsaved());
@@ -204,6 +218,8 @@ TEST_F(MemoryCommands, CloseAsksOnlyWhenMemoriesWouldBeLost)
     ASSERT_TRUE(QDir().mkdir(Work("taken.mmem")));
     Answers = { Press(QMessageBox::Save), PickFile(Work("taken.mmem")) };
     EXPECT_FALSE(window.close());
+    WaitForMemoryFile();
+    EXPECT_TRUE(window.isVisible());
     ASSERT_EQ(Messages.size(), 1);
     EXPECT_TRUE(Messages[0].startsWith(QStringLiteral("Cannot create file \"%1\"").arg(Work("taken.mmem"))));
 
@@ -261,6 +277,139 @@ TEST_F(MemoryCommands, SigtermKeepsUnsavedMemoriesWithoutAsking)
     QTRY_VERIFY(!window.isVisible());
     EXPECT_TRUE(Questions.isEmpty());
     EXPECT_EQ(ReadMemoryFile(Work("recovered.mmem")).UsedSlotCount(), 2);
+}
+
+namespace {
+// Holds the memory-file work of a window on its worker thread until released (at the latest when it goes).
+class THeldWorker
+{
+public:
+    explicit THeldWorker(TMainForm& window)
+        : worker(*window.MemoryFileWorker)
+    {
+        worker.BeforeWork = [this] { gate.acquire(); };
+    }
+    ~THeldWorker()
+    {
+        Release();
+        worker.BeforeWork = nullptr;
+    }
+    void Release()
+    {
+        if (!released.exchange(true))
+            gate.release();
+    }
+
+private:
+    TFileWorker& worker;
+    QSemaphore gate;
+    std::atomic<bool> released { false };
+};
+} // namespace
+
+TEST_F(MemoryCommands, NothingChangesTheMemoryWhileItIsSaved)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    const QByteArray store(static_cast<const char*>(window.Memo.Networks[0]->Store->ItemPtr(0)),
+        qsizetype(window.Memo.Networks[0]->Store->Size()));
+    const QStringList names = window.Memo.NameList;
+    THeldWorker held(window);
+    Answers = { PickFile(Work("held.mmem")) };
+    Command("1");
+    ASSERT_TRUE(window.MemoryFileBusy());
+
+    // Memorise, recognise, set up, open and another save are refused while the file is written; the
+    // window itself goes on answering.
+    Choose(2);
+    window.Edit2->setText("Carla");
+    for (const char* code : { "8", "6", "3", "2", "1" }) {
+        window.StatusPanel0->setText("");
+        Command(code);
+        EXPECT_EQ(window.StatusText(), QStringLiteral("Saving…")) << code;
+    }
+    EXPECT_EQ(Dialogs, QStringList { "SaveDialog1" });
+    EXPECT_TRUE(Messages.isEmpty()) << Messages.join('\n').toStdString();
+    EXPECT_EQ(window.Memo.NameList, names);
+    EXPECT_TRUE(QByteArray(static_cast<const char*>(window.Memo.Networks[0]->Store->ItemPtr(0)),
+                    qsizetype(window.Memo.Networks[0]->Store->Size()))
+        == store);
+
+    held.Release();
+    WaitForMemoryFile();
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Saved 2 persons to %1").arg(Work("held.mmem")));
+    const TMemory saved = ReadMemoryFile(Work("held.mmem"));
+    EXPECT_EQ(saved.NameList, names);
+    EXPECT_TRUE(QByteArray(static_cast<const char*>(saved.Network->Store->ItemPtr(0)),
+                    qsizetype(saved.Network->Store->Size()))
+        == store);
+
+    // Once it is written, memorise works again.
+    Command("8");
+    EXPECT_EQ(window.Memo.NameList[2], QStringLiteral("Carla"));
+}
+
+TEST_F(MemoryCommands, NothingChangesTheMemoryWhileAFileIsOpened)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    Answers = { PickFile(Work("two.mmem")) };
+    Command("1");
+    WaitForMemoryFile();
+    Command("3");
+    const TNeuralNetwork* network = window.Memo.Networks[0].get();
+    THeldWorker held(window);
+    Answers = { PickFile(Work("two.mmem")) };
+    Command("2");
+    Choose(2);
+    window.Edit2->setText("Carla");
+    Command("8");
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Opening…"));
+    EXPECT_EQ(window.Memo.Networks[0].get(), network);
+    EXPECT_EQ(window.Memo.NameList[2], QString());
+    held.Release();
+    WaitForMemoryFile();
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Opened 2 persons from %1").arg(Work("two.mmem")));
+    EXPECT_EQ(window.Memo.NameList.mid(0, 3), (QStringList { "Anna", "Bert", "" }));
+}
+
+TEST_F(MemoryCommands, ClosingDuringASaveFinishesItThenCloses)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    {
+        THeldWorker held(window);
+        Answers = { PickFile(Work("closing.mmem")) };
+        Command("1");
+        EXPECT_FALSE(window.close());
+        EXPECT_TRUE(Questions.isEmpty()); // the close waits; it does not ask
+        EXPECT_TRUE(window.isVisible());
+        EXPECT_EQ(window.Memo.Networks.size(), 1u);
+        EXPECT_EQ(window.StatusText(), QStringLiteral("Saving…"));
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 60'000));
+    EXPECT_TRUE(window.Memo.Networks.empty());
+    EXPECT_TRUE(Questions.isEmpty()); // saved: nothing to ask
+    const TMemory saved = ReadMemoryFile(Work("closing.mmem"));
+    EXPECT_EQ(saved.UsedSlotCount(), 2);
+    EXPECT_EQ(QDir(Work(".")).entryList({ "closing.mmem*" }), QStringList { "closing.mmem" });
+}
+
+TEST_F(MemoryCommands, AStopSignalDuringASaveWaitsForTheFile)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    THeldWorker held(window);
+    Answers = { PickFile(Work("stopped.mmem")) };
+    Command("1");
+    // The stop waits for the worker, which a moment later is let go.
+    std::thread release([&held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        held.Release();
+    });
+    window.StopBySignal();
+    release.join();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(Questions.isEmpty());
+    EXPECT_EQ(ReadMemoryFile(Work("stopped.mmem")).UsedSlotCount(), 2);
+    // Saved: nothing needed keeping.
+    EXPECT_FALSE(QFileInfo::exists(Work("recovered.mmem")));
 }
 
 TEST_F(MemoryCommands, TheAboutBoxOpensCentredOnTheScreen)
