@@ -8,14 +8,18 @@
 #include <QFile>
 #include <QStringDecoder>
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -34,7 +38,8 @@ QString Quoted(const QString& path)
 
 QString SystemReason(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    char buffer[256]; // strerror_r: the store is read on two threads
+    return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
 }
 
 // The CRC-32 of zlib and gzip, continued from `crc` (0 to begin). libdeflate's folds with the processor's
@@ -97,6 +102,11 @@ public:
     virtual int64_t Length() const = 0;
     // Fills `buffer` with the next `size` bytes (the caller has checked that the file holds them).
     virtual void Read(char* buffer, int64_t size) = 0;
+    // Fills `buffer` with the `size` bytes at `offset`, without moving on; may run on several threads at
+    // once.
+    virtual void ReadAt(char* buffer, int64_t size, int64_t offset) const = 0;
+    // Moves on past the next `size` bytes.
+    virtual void Skip(int64_t size) = 0;
 };
 
 class TBytesSource : public TSource
@@ -111,6 +121,11 @@ public:
         std::memcpy(buffer, bytes.constData() + position, size_t(size));
         position += size;
     }
+    void ReadAt(char* buffer, int64_t size, int64_t offset) const override
+    {
+        std::memcpy(buffer, bytes.constData() + offset, size_t(size));
+    }
+    void Skip(int64_t size) override { position += size; }
 
 private:
     const QByteArray& bytes;
@@ -172,14 +187,10 @@ public:
         }
     }
 
-private:
-    static constexpr int64_t ReadAheadBytes = 64 * 1024;
-
-    void ReadFully(char* buffer, int64_t size)
+    void ReadAt(char* buffer, int64_t size, int64_t offset) const override
     {
-        position += size;
         while (size > 0) {
-            const ssize_t got = ::read(fd, buffer, size_t(std::min<int64_t>(size, 1 << 30)));
+            const ssize_t got = ::pread(fd, buffer, size_t(std::min<int64_t>(size, 1 << 30)), off_t(offset));
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0)
@@ -187,14 +198,30 @@ private:
             if (got == 0)
                 Fail(QStringLiteral("%1 is damaged: it became shorter while it was read").arg(Quoted(path)));
             buffer += got;
+            offset += got;
             size -= got;
         }
+    }
+    void Skip(int64_t size) override
+    {
+        const int64_t buffered = std::min<int64_t>(size, int64_t(ahead.size()) - aheadAt);
+        aheadAt += buffered;
+        position += size - buffered;
+    }
+
+private:
+    static constexpr int64_t ReadAheadBytes = 64 * 1024;
+
+    void ReadFully(char* buffer, int64_t size)
+    {
+        ReadAt(buffer, size, position);
+        position += size;
     }
 
     QString path;
     int fd = -1;
     int64_t length = 0;
-    int64_t position = 0; // of the file, read so far
+    int64_t position = 0; // of the file, read so far (every read names its offset)
     std::vector<char> ahead; // read ahead of the caller
     int64_t aheadAt = 0;
 };
@@ -353,22 +380,64 @@ private:
     }
 
     // Reads the store straight into the network's mapped store, run by run: each run is added to the
-    // checksum and its slots that the layout fixes are checked while it is still in the cache.
+    // checksum and its slots that the layout fixes are checked while it is still in the cache. The two halves
+    // of a large store are read on two threads at once; their checksums are joined afterwards, and a fault
+    // in the first half is the one reported, as a reading from the front would.
     void ReadStore(TMMFArray& store, uint32_t slotCount)
     {
         const TStoreLayout layout(shape);
         store.SetCount(slotCount);
         char* base = static_cast<char*>(store.ItemPtr(0));
-        for (uint64_t first = 0; first < slotCount;) {
-            const uint64_t count = std::min<uint64_t>(slotCount - first, StoreRunBytes / 4);
-            char* run = base + first * 4;
-            Take(run, int64_t(count * 4), "store");
-            const uint64_t strange = layout.FirstStrangeSlot(run, first, count);
-            if (strange != TStoreLayout::NoSlot)
-                Damaged(
-                    QStringLiteral("slot %1 of its store does not belong to Mirava's network").arg(strange));
-            first += count;
+        const int64_t storeAt = position;
+        const uint64_t runSlots = StoreRunBytes / 4;
+        struct THalf
+        {
+            uint64_t first, count;
+            uint32_t crc = 0;
+            std::exception_ptr error;
+        };
+        const uint64_t middle = slotCount < 2 * runSlots ? slotCount : (slotCount / 2 / runSlots) * runSlots;
+        THalf halves[2] = { { 0, middle, 0, nullptr }, { middle, slotCount - middle, 0, nullptr } };
+        std::atomic<bool> failed { false };
+        auto readHalf = [&](THalf& half) {
+            try {
+                for (uint64_t first = half.first; first < half.first + half.count && !failed;) {
+                    const uint64_t count = std::min(half.first + half.count - first, runSlots);
+                    char* run = base + first * 4;
+                    source.ReadAt(run, int64_t(count * 4), storeAt + int64_t(first * 4));
+                    half.crc = Crc(half.crc, run, size_t(count * 4));
+                    const uint64_t strange = layout.FirstStrangeSlot(run, first, count);
+                    if (strange != TStoreLayout::NoSlot)
+                        Damaged(QStringLiteral("slot %1 of its store does not belong to Mirava's network")
+                                    .arg(strange));
+                    first += count;
+                }
+            } catch (...) {
+                half.error = std::current_exception();
+                failed = true;
+            }
+        };
+        std::thread second;
+        if (halves[1].count > 0) {
+            try {
+                second = std::thread(readHalf, std::ref(halves[1]));
+            } catch (const std::system_error&) {
+                // No second thread to be had: this one reads both halves.
+            }
         }
+        readHalf(halves[0]);
+        if (second.joinable())
+            second.join();
+        else if (halves[1].count > 0 && !failed)
+            readHalf(halves[1]);
+        for (const THalf& half : halves) {
+            if (half.error)
+                std::rethrow_exception(half.error);
+        }
+        for (const THalf& half : halves)
+            crc = uint32_t(crc32_combine64(crc, half.crc, z_off64_t(half.count * 4)));
+        source.Skip(int64_t(slotCount) * 4);
+        position += int64_t(slotCount) * 4;
     }
 
     QStringList ReadList(const QString& what)

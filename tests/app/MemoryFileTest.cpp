@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
+#include <vector>
 #include <zlib.h>
 
 namespace {
@@ -48,6 +49,16 @@ void Memorise(TMemoProcessor& processor, const TNetworkShape& shape, int persons
     for (int p = 0; p < persons; ++p)
         processor.Memorise(QStringLiteral("person %1").arg(p), QStringLiteral("/pictures/p%1.bmp").arg(p),
             RandomPattern(size_t(shape.InputCount), uint32_t(p)));
+}
+
+// A processor with the window's network, set up, that has memorised the striped persons 0 to persons - 1.
+void SetUpAndMemorise(TMemoProcessor& processor, int persons)
+{
+    processor.SaveSlotFilesOnMemorise = false;
+    processor.SetUpNetwork();
+    for (int p = 0; p < persons; ++p)
+        processor.Memorise(QStringLiteral(" Person %1 ").arg(p), QStringLiteral("/faces/émile_%1.bmp").arg(p),
+            TMemoProcessor::BuildInputPattern(StripedPerson(p)));
 }
 
 QByteArray StoreBytes(TNeuralNetwork& network)
@@ -175,11 +186,7 @@ TEST(MemoryFile, AReopenedMemoryAnswersBitForBitAsBefore)
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("people.mmem"));
     TMemoProcessor before;
-    before.SaveSlotFilesOnMemorise = false;
-    before.SetUpNetwork();
-    for (int p = 0; p < 5; ++p)
-        before.Memorise(QStringLiteral(" Person %1 ").arg(p), QStringLiteral("/faces/émile_%1.bmp").arg(p),
-            TMemoProcessor::BuildInputPattern(StripedPerson(p)));
+    SetUpAndMemorise(before, 5);
     SaveMemoryFile(path, before);
 
     TMemoProcessor after;
@@ -205,6 +212,42 @@ TEST(MemoryFile, AReopenedMemoryAnswersBitForBitAsBefore)
     EXPECT_EQ(before.Memorise("six", "six.bmp", sixth), 5);
     EXPECT_EQ(after.Memorise("six", "six.bmp", sixth), 5);
     EXPECT_TRUE(StoreBytes(*after.Networks[0]) == StoreBytes(*before.Networks[0]));
+}
+
+TEST(MemoryFile, AFaultInEitherHalfOfALargeStoreIsFound)
+{
+    // The window's store is read in two halves at once: a fault in either is found, the first one counts.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("large.mmem"));
+    TMemoProcessor processor;
+    SetUpAndMemorise(processor, 1);
+    SaveMemoryFile(path, processor);
+    const QByteArray good = ReadBytes(path);
+    const TNetworkShape shape;
+    const qsizetype storeAt = 8 + 4 + 4 + 4 + 8 + (shape.InputCount + shape.OutputCount) * 20 + 8;
+    const qsizetype lastCentre = qsizetype(shape.StoreLength()) - 4; // in the second half
+    const qsizetype synapse = 200000; // a synapse's target layer, in the first half
+    auto outcome = [&](const std::vector<qsizetype>& flippedBytes) {
+        QByteArray bytes = good;
+        for (qsizetype at : flippedBytes)
+            bytes[at] = char(bytes[at] ^ 0x10);
+        try {
+            const TMemory memory = ReadMemoryBytes(bytes, QStringLiteral("FILE"), shape);
+            return StoreBytes(*memory.Network) == StoreBytes(*processor.Networks[0])
+                ? QStringLiteral("<read>")
+                : QStringLiteral("<changed>");
+        } catch (const TAppError& error) {
+            return QString::fromUtf8(error.what());
+        }
+    };
+    const QString strange
+        = QStringLiteral("\"FILE\" is damaged: slot %1 of its store does not belong to Mirava's network");
+    EXPECT_EQ(outcome({}), QStringLiteral("<read>"));
+    EXPECT_EQ(outcome({ storeAt + lastCentre * 4 + 1 }), strange.arg(lastCentre));
+    EXPECT_EQ(outcome({ storeAt + lastCentre * 4 + 1, storeAt + synapse * 4 }), strange.arg(synapse));
+    // A weight of the second half: only the checksum, joined from both halves, finds it.
+    EXPECT_EQ(outcome({ storeAt + (lastCentre + 1) * 4 + 2 }),
+        QStringLiteral("\"FILE\" is damaged: its checksum does not match its content"));
 }
 
 TEST_F(MemoryFileTest, ListsKeepTheirTextAndOneLinePerSlot)

@@ -184,9 +184,8 @@ TEST_F(MemoryCommands, SetUpAsksFirstWhenMemoriesWouldBeLost)
     // Save writes the file, then the network is set up.
     Answers = { Press(QMessageBox::Save), PickFile(Work("kept.mmem")) };
     Command("3");
-    EXPECT_EQ(window.Memo.Networks[0].get(), network);
+    EXPECT_TRUE(Messages.isEmpty()); // the set-up waits for the file
     WaitForMemoryFile();
-    EXPECT_NE(window.Memo.Networks[0].get(), network);
     EXPECT_TRUE(QFileInfo(Work("kept.mmem")).isFile());
     EXPECT_EQ(Messages, QStringList { "OK!" });
     EXPECT_FALSE(window.MemoriesUnsaved());
