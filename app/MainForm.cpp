@@ -6,6 +6,7 @@
 #include "app/FolderIconProvider.h"
 #include "app/FolderLister.h"
 #include "app/MemoryFile.h"
+#include "app/MemoryFolderLock.h"
 #include "app/Messages.h"
 #include "app/TextFiles.h"
 #include "pictures/FileName.h"
@@ -811,9 +812,20 @@ bool TMainForm::SaveMemoryCommand(std::function<void()> then)
         return false;
     if (QFileInfo(file).suffix().isEmpty())
         file += u'.' + QString::fromLatin1(MemoryFile::Suffix);
-    // The worker reads network 0 and the lists; no command changes them until it is done.
+    // The worker reads network 0 and the lists; no command changes them until it is done. A memorise from
+    // the command line into the same file takes its turn before or after, never in between.
     StartMemoryFileWork(
-        QStringLiteral("Saving…"), [this, file] { SaveMemoryFile(file, Memo); },
+        QStringLiteral("Saving…"),
+        [this, file] {
+            std::optional<TMemoryFolderLock> lock;
+            try {
+                lock.emplace(file, SaveLockWait);
+            } catch (const TAppError& busy) {
+                throw TAppError(QStringLiteral("Cannot create file \"%1\". %2")
+                                    .arg(file, QString::fromUtf8(busy.what())));
+            }
+            SaveMemoryFile(file, Memo);
+        },
         [this, file, then = std::move(then)] {
             memoriesUnsaved = false;
             SetStatus(QStringLiteral("Saved %1 to %2").arg(Persons(Memo.UsedSlotCount()), file));

@@ -109,6 +109,9 @@ public:
     QString RecoveredMemoryPath() const;
     // Something was memorised since the last Save or Open.
     bool MemoriesUnsaved() const { return memoriesUnsaved; }
+    // How long Save waits for another program that is writing a memory file in the same folder (a memorise
+    // from the command line) before it gives up with a message.
+    std::chrono::seconds SaveLockWait { 30 };
     // A Save or Open is under way: its file is written or read on a worker thread while the window answers.
     // Meanwhile the commands that use or change the memory are refused (the status bar says "Saving…" or
     // "Opening…"), and a close waits for it to end; MemoryFileDone follows when it has.

@@ -37,10 +37,11 @@ TMemoryFolderLock::TMemoryFolderLock(
         if (std::chrono::steady_clock::now() > end) {
             ::close(fd);
             fd = -1;
-            throw TAppError(QStringLiteral("another program has been writing a memory file in \"%1\" for %2 s; "
-                                           "try again later")
-                                .arg(target)
-                                .arg(waitLimit.count()));
+            throw TAppError(
+                QStringLiteral("Another program has been writing a memory file in \"%1\" for %2 s; "
+                               "try again later")
+                    .arg(target)
+                    .arg(waitLimit.count()));
         }
         ::usleep(20000);
     }

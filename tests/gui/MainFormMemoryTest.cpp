@@ -2,6 +2,7 @@
 #include "app/AboutBox.h"
 #include "app/FileWorker.h"
 #include "app/MemoryFile.h"
+#include "app/MemoryFolderLock.h"
 #include "app/QuitSignals.h"
 #include "pictures/Image.h"
 
@@ -273,7 +274,7 @@ TEST_F(MemoryCommands, SigtermKeepsUnsavedMemoriesWithoutAsking)
     TQuitSignals quitSignals(&window);
     ASSERT_TRUE(quitSignals.Installed());
     ASSERT_EQ(::raise(SIGTERM), 0);
-    QTRY_VERIFY(!window.isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
     EXPECT_TRUE(Questions.isEmpty());
     EXPECT_EQ(ReadMemoryFile(Work("recovered.mmem")).UsedSlotCount(), 2);
 }
@@ -305,6 +306,45 @@ private:
     std::atomic<bool> released { false };
 };
 } // namespace
+
+// A memorise from the command line holds the folder of its memory file from reading to writing; a Save into
+// that folder waits its turn (the window stays free) instead of writing in between, and gives up with a
+// message when the other program does not finish.
+TEST_F(MemoryCommands, SaveWaitsForAnotherProgramWritingInTheSameFolder)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    const QString file = Work("people.mmem");
+    {
+        auto other = std::make_unique<TMemoryFolderLock>(file);
+        Answers = { PickFile(file) };
+        Command("1");
+        QTest::qWait(300);
+        EXPECT_TRUE(window.MemoryFileBusy());
+        EXPECT_EQ(window.StatusText(), QStringLiteral("Saving…"));
+        EXPECT_FALSE(QFileInfo::exists(file)) << "written while another program held the folder";
+        other.reset();
+        WaitForMemoryFile();
+    }
+    ASSERT_TRUE(QFileInfo(file).isFile());
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Saved 2 persons to %1").arg(file));
+    EXPECT_TRUE(Messages.isEmpty());
+
+    MemoriseAs(2, "Cleo");
+    const QByteArray saved = ReadBytes(file);
+    window.SaveLockWait = std::chrono::seconds(1);
+    const TMemoryFolderLock other(file);
+    Messages.clear();
+    Answers = { PickFile(file) };
+    Command("1");
+    WaitForMemoryFile();
+    ASSERT_EQ(Messages.size(), 1);
+    EXPECT_EQ(Messages[0],
+        QStringLiteral("Cannot create file \"%1\". Another program has been writing a memory file in \"%2\" "
+                       "for 1 s; try again later")
+            .arg(file, workFolder.path()));
+    EXPECT_EQ(ReadBytes(file), saved);
+    EXPECT_TRUE(window.MemoriesUnsaved());
+}
 
 TEST_F(MemoryCommands, NothingChangesTheMemoryWhileItIsSaved)
 {

@@ -204,11 +204,11 @@ TEST_F(MainForm, EditFieldsLookSunkenWhileFocused)
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     window.Edit1->setFocus();
-    QTRY_VERIFY(window.Edit1->hasFocus());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Edit1->hasFocus(); }, 5000));
     EXPECT_TRUE(window.Edit1->Sunken());
     EXPECT_FALSE(window.Edit2->Sunken());
     QTest::keyClick(window.Edit1, Qt::Key_Tab);
-    QTRY_VERIFY(window.Edit2->hasFocus());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.Edit2->hasFocus(); }, 5000));
     EXPECT_TRUE(window.Edit2->Sunken());
     EXPECT_FALSE(window.Edit1->Sunken());
     QTest::keyClick(window.Edit2, Qt::Key_Tab);
@@ -228,7 +228,7 @@ TEST_F(MainForm, StateReportIsWrittenOnSigusr1)
     Choose(0);
     window.Edit2->setText("Anna");
     ASSERT_EQ(::raise(SIGUSR1), 0);
-    QTRY_VERIFY(QFile::exists(App("mirava-state.txt")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(App("mirava-state.txt")); }, 5000));
     const QString text = QString::fromUtf8(ReadBytes(App("mirava-state.txt")));
     EXPECT_EQ(text,
         QStringLiteral("Edit2=Anna\nLabel1=\nPath=%1\nStatusBar1=\nNetworks=0\nImage1=100x100\nImage2=\n"
@@ -238,7 +238,8 @@ TEST_F(MainForm, StateReportIsWrittenOnSigusr1)
     // A second signal brings the report up to date.
     window.Edit2->setText("Bert");
     ASSERT_EQ(::raise(SIGUSR1), 0);
-    QTRY_VERIFY(ReadBytes(App("mirava-state.txt")).startsWith("Edit2=Bert\n"));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return ReadBytes(App("mirava-state.txt")).startsWith("Edit2=Bert\n"); }, 5000));
 }
 
 TEST_F(MainForm, ARightClickInTheTreeSelectsTheFolder)
@@ -251,7 +252,7 @@ TEST_F(MainForm, ARightClickInTheTreeSelectsTheFolder)
     ASSERT_TRUE(sub.isValid());
     window.ShellTreeView1->expand(sub.parent());
     window.ShellTreeView1->scrollTo(sub);
-    QTRY_VERIFY(window.ShellTreeView1->visualRect(sub).isValid());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.ShellTreeView1->visualRect(sub).isValid(); }, 5000));
     QTest::mouseClick(window.ShellTreeView1->viewport(), Qt::RightButton, {},
         window.ShellTreeView1->visualRect(sub).center());
     EXPECT_EQ(window.ShellTreeView1->currentIndex(), sub);
@@ -275,7 +276,8 @@ TEST_F(MainForm, TheProgramsFolderRowIsWhollyInViewOnceTheTreeHasLoaded)
     const QModelIndex baseIndex = window.FolderModel->index(base.path());
     ASSERT_TRUE(baseIndex.isValid());
     // The tree reads its folders in the background; wait until the sibling folders are all in.
-    QTRY_COMPARE_WITH_TIMEOUT(window.FolderModel->rowCount(baseIndex), 20001, 30000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.FolderModel->rowCount(baseIndex) == 20001; }, 60000))
+        << window.FolderModel->rowCount(baseIndex);
     QTest::qWait(500);
     const QModelIndex current = window.ShellTreeView1->currentIndex();
     ASSERT_EQ(window.FolderModel->filePath(current), base.filePath("zz"));
@@ -315,7 +317,7 @@ TEST_F(MainForm, AStopSignalClosesTheWindowAsItsCloseButtonDoes)
     TQuitSignals quitSignals(&window);
     ASSERT_TRUE(quitSignals.Installed());
     ASSERT_EQ(::raise(SIGTERM), 0);
-    QTRY_VERIFY(!window.isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
     EXPECT_TRUE(window.Memo.Networks.empty()); // the network and its store file are gone
     EXPECT_EQ(ReadBytes(App("app.ini")),
         QByteArray("[globalconst]\nsubfieldXcount=4\nsubfieldYcount=4\nsubfieldworkcount=16\n"));
