@@ -34,9 +34,12 @@ void TFolderLister::List(const QString& folder)
 {
     const quint64 number = ++latest;
     busy = true;
-    pool.start([this, folder, number, list = listFunction] {
+    pool.start([this, folder, number, list = listFunction, readable = sizesRead] {
         const std::function<bool()> superseded = [this, number] { return latest.load() != number; };
         TFolderListing listing = list(folder, superseded);
+        // The headers count as part of the listing: a superseded one stops between two of them.
+        if (readable > 0 && !superseded())
+            ReadListedSizes(listing, readable, superseded);
         if (superseded())
             return;
         // Delivered on the owner's thread; the destructor waits for this call to have been made.

@@ -8,8 +8,9 @@
 #include <functional>
 
 // Lists picture folders on worker threads (ListPictureFolder: the folder read, a look at each entry, the
-// natural sort) and hands the listing of the folder asked for last to the thread that owns this object.
-// A listing asked for earlier is superseded: it stops where it is and its result is never delivered.
+// natural sort; then the headers of the first pictures, see SetSizesRead) and hands the listing of the
+// folder asked for last to the thread that owns this object. A listing asked for earlier is superseded: it
+// stops where it is and its result is never delivered.
 class TFolderLister : public QObject
 {
     Q_OBJECT
@@ -30,6 +31,9 @@ public:
     // A listing was asked for and has not been delivered yet.
     bool Busy() const { return busy; }
     void SetListFunction(TListFunction function);
+    // The listings carry the sizes of their first `readable` pictures that can be read (ReadListedSizes),
+    // read on the worker after the listing; none by default.
+    void SetSizesRead(int readable) { sizesRead = readable; }
 
 signals:
     void Listed(const TFolderListing& listing);
@@ -37,6 +41,7 @@ signals:
 private:
     QThreadPool pool;
     TListFunction listFunction;
+    int sizesRead = 0;
     // Raised by every List and Cancel; a listing whose number is no longer the latest is superseded.
     std::atomic<quint64> latest { 0 };
     bool busy = false;

@@ -1,6 +1,7 @@
 #include "app/FolderListing.h"
 
 #include "pictures/FileName.h"
+#include "pictures/PictureDecoder.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -147,4 +148,20 @@ TFolderListing ListPictureFolder(const QString& folder, const std::function<bool
     for (const QString& name : names)
         listing.Files.append(listing.Folder + name);
     return listing;
+}
+
+void ReadListedSizes(TFolderListing& listing, int readable, const std::function<bool()>& stop)
+{
+    listing.Sizes.clear();
+    int found = 0;
+    for (const QString& path : std::as_const(listing.Files)) {
+        if (found >= readable || (stop && stop()))
+            return;
+        try {
+            listing.Sizes.append(ReadPictureSize(path));
+            ++found;
+        } catch (const TPictureError&) {
+            listing.Sizes.append(QSize()); // the picture list leaves such a file out
+        }
+    }
 }

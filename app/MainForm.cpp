@@ -251,6 +251,8 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     connect(&followTimer, &QTimer::timeout, this, &TMainForm::BringCurrentFolderIntoView);
     FolderLister = new TFolderLister(this);
     MemoryFileWorker = new TFileWorker(this);
+    // The headers the list reads of its first pictures are read with the listing, off the GUI thread.
+    FolderLister->SetSizesRead(TPicturList::HeadersReadUpTo);
     connect(FolderLister, &TFolderLister::Listed, this, &TMainForm::ShowFolderListing);
     fillTimer.setSingleShot(true);
     fillTimer.setInterval(0);
@@ -605,6 +607,7 @@ void TMainForm::ShowFolderListing(const TFolderListing& listing)
 {
     // The list was emptied by the folder change that asked for this listing.
     listedFiles = listing.Files;
+    listedSizes = listing.Sizes;
     nextListedFile = 0;
     listingError = listing.Error;
     skippedEntries = listing.Skipped;
@@ -618,10 +621,20 @@ void TMainForm::FillPictureList()
     QElapsedTimer slice;
     slice.start();
     while (nextListedFile < listedFiles.size()) {
-        try {
-            PicturList->Add(listedFiles[nextListedFile]);
-        } catch (const TPictureError&) {
-            ++skippedEntries; // a file that cannot be read or decoded is left out; the rest still shows
+        // A file that cannot be read or decoded is left out; the rest still shows. The first pictures come
+        // with their sizes or the failure from the listing's worker, so that the GUI thread reads no file.
+        if (nextListedFile < listedSizes.size()) {
+            const QSize& size = listedSizes[nextListedFile];
+            if (size.isValid())
+                PicturList->Add(listedFiles[nextListedFile], size);
+            else
+                ++skippedEntries;
+        } else {
+            try {
+                PicturList->Add(listedFiles[nextListedFile]);
+            } catch (const TPictureError&) {
+                ++skippedEntries;
+            }
         }
         ++nextListedFile;
         if (slice.elapsed() >= FillSliceMs)
@@ -638,6 +651,7 @@ void TMainForm::FillPictureList()
         return;
     }
     listedFiles.clear();
+    listedSizes.clear();
     nextListedFile = 0;
     folderListingPending = false;
     if (!listingError.isEmpty()) {
@@ -654,6 +668,7 @@ void TMainForm::StopFillingPictureList()
 {
     fillTimer.stop();
     listedFiles.clear();
+    listedSizes.clear();
     nextListedFile = 0;
     folderListingPending = false;
 }

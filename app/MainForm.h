@@ -225,8 +225,10 @@ private:
     QString skipMessage;
     int skippedEntries
         = 0; // entries of the listed folder left off the list (thumbnails that failed later come on top)
-    // The listed folder's pictures not yet in the list, from nextListedFile on, and its listing's error.
+    // The listed folder's pictures not yet in the list, from nextListedFile on, the sizes the listing read
+    // of the first of them, and its listing's error.
     QStringList listedFiles;
+    QList<QSize> listedSizes;
     qsizetype nextListedFile = 0;
     QString listingError;
     QTimer fillTimer; // adds the next slice of listedFiles

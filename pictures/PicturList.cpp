@@ -224,7 +224,11 @@ void TBild::UpdateToolTip()
 void TBild::LoadPicture(const QString& path)
 {
     // Only the header is read here; the pixels follow on a worker thread.
-    const QSize size = ReadPictureSize(path);
+    LoadPicture(path, ReadPictureSize(path));
+}
+
+void TBild::LoadPicture(const QString& path, const QSize& size)
+{
     LoadPictureLater(path);
     FitToPicture(size);
 }
@@ -454,6 +458,16 @@ TPicturList::~TPicturList()
 
 TBild* TPicturList::Add(const QString& path)
 {
+    return AddItem(path, std::nullopt);
+}
+
+TBild* TPicturList::Add(const QString& path, const QSize& size)
+{
+    return AddItem(path, size);
+}
+
+TBild* TPicturList::AddItem(const QString& path, const std::optional<QSize>& size)
+{
     const int index = Count();
     // A long list makes the controls only for the items near its view, once it is laid out.
     auto* item = new TBild(this, index < AllControlsUpTo);
@@ -472,7 +486,9 @@ TBild* TPicturList::Add(const QString& path)
         item->SetCellLeft(0);
         item->SetCaptionGap(item->CaptionGap);
         item->SetCaptionIndent(item->CaptionIndent);
-        if (index < HeadersReadUpTo)
+        if (size)
+            item->LoadPicture(path, *size);
+        else if (index < HeadersReadUpTo)
             item->LoadPicture(path);
         else
             item->LoadPictureLater(path);

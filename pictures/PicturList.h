@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 class TPicturList;
@@ -72,6 +73,8 @@ public:
     // (the list has it made on a worker thread); throws TPictureError when the header cannot be read
     // (the item is left as it was).
     void LoadPicture(const QString& path);
+    // Like LoadPicture for a picture whose header was read elsewhere (it gave `size`): nothing is read here.
+    void LoadPicture(const QString& path, const QSize& size);
     // Like LoadPicture, but without reading the header: the control stays square until the picture's
     // size is known (FitToPicture). A long list adds most of its items this way.
     void LoadPictureLater(const QString& path);
@@ -162,6 +165,9 @@ public:
     // read, leaving nothing behind. Beyond the first HeadersReadUpTo items the header is read with the
     // thumbnail, on a worker thread: such a picture that cannot be read shows a broken mark instead.
     TBild* Add(const QString& path);
+    // Appends an item for the picture at `path` whose header was read elsewhere (a worker thread) and gave
+    // `size`: the item is sized as Add sizes it, and the file is not read here.
+    TBild* Add(const QString& path, const QSize& size);
     // Throws TListError "List index out of bounds (%d)".
     TBild* Items(int index) const;
     void Clear();
@@ -198,7 +204,8 @@ public:
     static constexpr int KeptThumbnails = 1200;
     // Up to this many items every item has its controls; beyond, only those near the view.
     static constexpr int AllControlsUpTo = 64;
-    // The headers of this many first items are read by Add; the rest with their thumbnails.
+    // The headers of this many first items are read by Add (unless their sizes come with them); the rest
+    // with their thumbnails.
     static constexpr int HeadersReadUpTo = 256;
 
     QScrollBar* ScrollBar = nullptr;
@@ -216,6 +223,8 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // Add with the picture's size known, or read here as Add does without it.
+    TBild* AddItem(const QString& path, const std::optional<QSize>& size);
     void ScrollBarScroll(int position);
     void ListMouseMove();
     void ListResize();

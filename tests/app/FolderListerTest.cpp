@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QImage>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -82,6 +83,27 @@ TEST(FolderLister, DeliversWhatTheListingOnTheCallersThreadGives)
     EXPECT_EQ(absent.Error,
         QStringLiteral("Cannot read the folder \"%1/\": No such file or directory")
             .arg(dir.filePath("gone")));
+}
+
+TEST(FolderLister, TheListingCarriesTheSizesOfItsFirstReadablePictures)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(QImage(40, 20, QImage::Format_RGB888).save(dir.filePath("a.bmp")));
+    QFile(dir.filePath("b.bmp")).open(QIODevice::WriteOnly); // empty
+    QFile broken(dir.filePath("c.jpg"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("this is no JPEG");
+    broken.close();
+    ASSERT_TRUE(QImage(10, 30, QImage::Format_RGB888).save(dir.filePath("d.bmp")));
+    ASSERT_TRUE(QImage(20, 20, QImage::Format_RGB888).save(dir.filePath("e.bmp")));
+
+    TFolderLister lister;
+    EXPECT_TRUE(ListedBy(lister, dir.path()).Sizes.isEmpty()) << "no headers are read unless asked for";
+    // Two readable pictures are asked for: the unreadable ones between them are passed over and marked.
+    lister.SetSizesRead(2);
+    const TFolderListing listing = ListedBy(lister, dir.path());
+    EXPECT_TRUE(SameListing(listing, ListPictureFolder(dir.path())));
+    EXPECT_EQ(listing.Sizes, (QList<QSize> { QSize(40, 20), QSize(), QSize(), QSize(10, 30) }));
 }
 
 TEST(FolderLister, ANewerFolderSupersedesAListingStillRunning)

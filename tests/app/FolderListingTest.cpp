@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <fcntl.h>
@@ -133,6 +134,18 @@ TEST(FolderListing, AListingEndsWhenItsStopSaysSo)
     EXPECT_GE(asked, 2);
     EXPECT_TRUE(stopped.Files.isEmpty());
     EXPECT_EQ(ListPictureFolder(dir.path(), [] { return false; }).Files.size(), 2000);
+}
+
+TEST(FolderListing, ReadingTheSizesEndsWhenItsStopSaysSo)
+{
+    QTemporaryDir dir;
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(
+            QImage(8 + i, 4, QImage::Format_RGB888).save(dir.filePath(QStringLiteral("p%1.bmp").arg(i))));
+    TFolderListing listing = ListPictureFolder(dir.path());
+    int asked = 0;
+    ReadListedSizes(listing, 5, [&] { return ++asked > 2; });
+    EXPECT_EQ(listing.Sizes, (QList<QSize> { QSize(8, 4), QSize(9, 4) }));
 }
 
 // The listing's error for a folder, made by a user who may not read it.

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -92,7 +93,7 @@ TEST_F(FolderChange, ALargeFolderFillsTheListStepByStepAndKeepsWhereTheUserScrol
     SavePerson(1, big.filePath("p0.bmp"));
     for (int i = 1; i < 60; ++i)
         ASSERT_TRUE(QFile::copy(big.filePath("p0.bmp"), big.filePath(QStringLiteral("p%1.bmp").arg(i))));
-    WriteBytes(big.filePath("p30x.bmp"), "no bitmap"); // read with its header, on the GUI thread
+    WriteBytes(big.filePath("p30x.bmp"), "no bitmap"); // its header fails on the listing's worker
     TMainForm& window = Start();
     window.FillSliceMs = 0; // one picture per step
     QSignalSpy listed(&window, &TMainForm::FolderListed);
@@ -127,4 +128,43 @@ TEST_F(FolderChange, ALargeFolderFillsTheListStepByStepAndKeepsWhereTheUserScrol
     EXPECT_EQ(ListedFiles(window), QStringList { App("home.bmp") });
     EXPECT_EQ(window.StatusText(), QString());
     EXPECT_EQ(listed.size(), 2);
+}
+
+TEST_F(FolderChange, TheFirstPicturesComeWithTheSizesTheListingReadAndAreNotReadAgain)
+{
+    SavePerson(0, App("home.bmp"));
+    QTemporaryDir folder;
+    const QList<QSize> sizes { QSize(40, 20), QSize(30, 20), QSize(50, 10), QSize(36, 12) };
+    for (int i = 0; i < sizes.size(); ++i)
+        ASSERT_TRUE(
+            QImage(sizes[i], QImage::Format_RGB888).save(folder.filePath(QStringLiteral("p%1.bmp").arg(i))));
+    WriteBytes(folder.filePath("p1x.bmp"), "no bitmap");
+    TMainForm& window = Start();
+    window.FillSliceMs = 0; // one picture per step: the first is in when the listing is delivered
+    QStringList expected = ListPictureFolder(folder.path()).Files;
+    expected.removeOne(folder.filePath("p1x.bmp"));
+
+    // As soon as the listing is in, every file becomes a readable picture standing upright: a header read on
+    // the GUI thread from now on would list the unreadable one and turn the items' sizes around.
+    QObject::connect(window.FolderLister, &TFolderLister::Listed, &window, [&] {
+        for (const QString& name : QDir(folder.path()).entryList({ "*.bmp" })) {
+            // Replaced by a rename: a thumbnail made meanwhile reads one whole file or the other.
+            const QString path = folder.filePath(name);
+            ASSERT_TRUE(QImage(10, 40, QImage::Format_RGB888).save(path + ".new.bmp"));
+            ASSERT_EQ(::rename(QFile::encodeName(path + ".new.bmp").constData(),
+                          QFile::encodeName(path).constData()),
+                0);
+        }
+    });
+    SelectFolder(folder.path());
+    ASSERT_EQ(ListedFiles(window), expected);
+    EXPECT_EQ(window.StatusText(), QStringLiteral("1 entry could not be shown and was skipped"));
+    window.PicturList->FinishThumbnails();
+    for (int i = 0; i < sizes.size(); ++i) {
+        const QSize control = window.PicturList->Items(i)->ControlSize();
+        EXPECT_NEAR(
+            double(control.width()) / control.height(), double(sizes[i].width()) / sizes[i].height(), 0.1)
+            << i;
+    }
+    EXPECT_EQ(window.PicturList->BrokenCount(), 0);
 }
