@@ -2,6 +2,7 @@
 #include "skin/SkinSubsystem.h"
 #include "skin/SkinTestSupport.h"
 #include "skin/TransparentMoviePlayerControl.h"
+#include "support/BuiltPlayer.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -59,10 +60,7 @@ class SkinControl : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QFile library(QStringLiteral(MIRAVA_PLAYER_LIBRARY));
-        ASSERT_TRUE(library.open(QIODevice::ReadOnly));
-        TSkinSubsystem::SetPlayerCodeProvider(std::make_unique<TPlayerCodeProviderBasedOnStream>(library));
-        TSkinSubsystem::Start();
+        ASSERT_NO_FATAL_FAILURE(StartSkinWithBuiltPlayer());
         ASSERT_TRUE(dir.isValid());
         moviePath = dir.filePath(QStringLiteral("test.mrv"));
         QFile movie(moviePath);

@@ -3,6 +3,7 @@
 #include "skin/PlayerCodeProvider.h"
 #include "skin/SkinSubsystem.h"
 #include "skin/TransparentMoviePlayerControl.h"
+#include "support/BuiltPlayer.h"
 
 #include <QApplication>
 #include <QFile>
@@ -65,10 +66,7 @@ class LayeredWindow : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QFile library(QStringLiteral(MIRAVA_PLAYER_LIBRARY));
-        ASSERT_TRUE(library.open(QIODevice::ReadOnly));
-        TSkinSubsystem::SetPlayerCodeProvider(std::make_unique<TPlayerCodeProviderBasedOnStream>(library));
-        TSkinSubsystem::Start();
+        ASSERT_NO_FATAL_FAILURE(StartSkinWithBuiltPlayer());
         window.resize(200, 100);
         control = std::make_unique<TTransparentMoviePlayerControl>(&window);
         control->setGeometry(10, 10, 100, 50);
