@@ -64,7 +64,6 @@ void TBild::CreateControls()
     // File names are shown as they are, never as markup.
     NameLabel->setTextFormat(Qt::PlainText);
     NameLabel->setAttribute(Qt::WA_NoMousePropagation);
-    NameLabel->setText(caption);
 
     PlaceControls();
     if (controlsShown) {
@@ -98,8 +97,20 @@ void TBild::PlaceControls()
 void TBild::SetCaption(const QString& text)
 {
     caption = text;
-    if (NameLabel)
-        NameLabel->setText(text);
+    ShowCaption();
+}
+
+void TBild::ShowCaption()
+{
+    if (!NameLabel)
+        return;
+    // A name wider than its cell loses its middle to an ellipsis, so that its start and its extension stay
+    // readable; the picture's tooltip holds the whole path.
+    const QFontMetrics metrics = NameLabel->fontMetrics();
+    const int width = NameLabel->width();
+    NameLabel->setText(metrics.horizontalAdvance(caption) <= width
+            ? caption
+            : metrics.elidedText(caption, Qt::ElideMiddle, width));
 }
 
 void TBild::SetParent(QWidget* list)
@@ -191,6 +202,7 @@ void TBild::PlaceLabel()
         return;
     NameLabel->setGeometry(
         CellLeft + CaptionIndent, CellTop + CellHeight + CaptionGap, CellWidth, CaptionHeight);
+    ShowCaption();
 }
 
 void TBild::SetHint(const QString& text)

@@ -123,6 +123,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ShowCaption(); // the caption in the label, elided to its width
     void PlaceLabel();
     void PlaceControls();
     void SetShown(const QImage& image);

@@ -127,12 +127,21 @@ TEST_F(PicturListTest, ItemIsPlacedInItsCellWithTheCaptionBelow)
     EXPECT_EQ(item.NameLabel->geometry(), QRect(43, 117, 100, 17));
 
     TPicturList list;
-    TBild* added = list.Add(Picture(10, 10, "holiday photo.bmp"));
-    EXPECT_EQ(added->NameLabel->text(), "holiday photo.bmp");
+    TBild* added = list.Add(Picture(10, 10, "my photo.bmp"));
+    EXPECT_EQ(added->NameLabel->text(), "my photo.bmp");
     EXPECT_TRUE(added->NameLabel->alignment() & Qt::AlignHCenter);
-    EXPECT_EQ(added->FileName(), dir.filePath("holiday photo.bmp"));
+    EXPECT_EQ(added->FileName(), dir.filePath("my photo.bmp"));
     EXPECT_EQ(ShownAutoText(added->Picture->toolTip()).Text, added->FileName());
     EXPECT_EQ(added->Picture->cursor().shape(), Qt::PointingHandCursor);
+
+    // A name wider than the cell keeps its start and its extension around an ellipsis.
+    const QString longName = QStringLiteral("a very long name of a holiday photo taken by the sea.bmp");
+    TBild* long_ = list.Add(Picture(10, 10, longName));
+    const QString shown = long_->NameLabel->text();
+    EXPECT_EQ(long_->Caption(), longName);
+    EXPECT_LE(long_->NameLabel->fontMetrics().horizontalAdvance(shown), long_->NameLabel->width());
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("a ")) && shown.endsWith(QStringLiteral(".bmp"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
 }
 
 TEST_F(PicturListTest, LiftFollowsTheStateTable)
