@@ -79,7 +79,8 @@ const char* const UsageText
       "       mirava-cli memory FILE [--json]\n"
       "\n"
       "memorise   opens the memory file FILE (.mmem, as the window's Save writes it), or sets up a\n"
-      "           new network when FILE does not exist (start weights from seed N when given),\n"
+      "           new network when FILE does not exist (start weights from seed N when given;\n"
+      "           a FILE that exists keeps its network and N is not used),\n"
       "           memorises PICTURE under NAME in the first free slot, writes FILE back and\n"
       "           prints the slot number; a memory with all 20 slots used is an error\n"
       "recognise  prints the name that the memory in FILE recognises in PICTURE; --json prints\n"
@@ -562,6 +563,10 @@ int RunMemorise(const TMemoryArguments& arguments)
     const QFileInfo file(arguments.memory);
     if (file.exists() || file.isSymLink()) {
         OpenMemory(processor, arguments.memory);
+        // The file's network keeps the weights it has; saying so beats dropping the option without a word.
+        if (arguments.seed)
+            std::fprintf(stderr, "mirava-cli: --seed %u not used: \"%s\" already holds a network\n",
+                unsigned(*arguments.seed), qPrintable(OneLine(arguments.memory)));
     } else {
         processor.SetUpNetwork();
         if (arguments.seed) {

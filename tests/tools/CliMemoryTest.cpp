@@ -50,9 +50,12 @@ TEST_F(CliMemory, MemoriseRecogniseAndListThroughOneFile)
     TToolRun run = RunCli({ "memorise", "--memory", memory, "--seed", "3", "Anna", Picture(0) });
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, "0\n");
-    run = RunCli({ "memorise", "--memory", memory, "Bert Ó", Picture(1) });
+    EXPECT_EQ(run.err, "");
+    // A seed for a file that already holds a network is not used, and the command says so.
+    run = RunCli({ "memorise", "--memory", memory, "--seed", "9", "Bert Ó", Picture(1) });
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, "1\n");
+    EXPECT_TRUE(run.err.contains("--seed 9 not used")) << run.err.toStdString();
     const QByteArray saved = ReadBytes(memory);
 
     run = RunCli({ "memory", memory });
