@@ -295,7 +295,6 @@ TEST_F(SkinControl, TheSkinShowsOverTheSkyBlueWindow)
     panel.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
     const QImage image = panel.grab().toImage();
-    image.save(QStringLiteral("skin-over-window.png"));
     EXPECT_EQ(image.pixel(5, 188) & 0xFFFFFF, Sky.rgb() & 0xFFFFFF) << "transparent below the panels";
     EXPECT_NE(image.pixel(96, 100) & 0xFFFFFF, Sky.rgb() & 0xFFFFFF) << "the set-up button is drawn";
 
