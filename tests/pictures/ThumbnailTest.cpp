@@ -4,6 +4,7 @@
 #include "pictures/ThumbnailCache.h"
 #include "pictures/ThumbnailDecoder.h"
 #include "pictures/ThumbnailLoader.h"
+#include "support/RawFileRemoval.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -249,6 +250,7 @@ TEST_F(ThumbnailCacheTest, UrisFollowTheBytesOfTheName)
     }
 
     const QByteArray folder = QFile::encodeName(QFileInfo(dir.path()).canonicalFilePath());
+    const TRawFileRemoval removeFirst(folder + "/caf\xE9.jpg"), removeSecond(folder + "/caf\xE8.jpg");
     QString paths[2];
     const QColor colours[2] = { Qt::red, Qt::green };
     for (int i = 0; i < 2; ++i) {

@@ -4,6 +4,7 @@
 #include "skin/SkinSubsystem.h"
 #include "skin/TransparentMoviePlayerControl.h"
 #include "support/BuiltPlayer.h"
+#include "support/PrivateUserFolders.h"
 
 #include <QApplication>
 #include <QFile>
@@ -134,6 +135,7 @@ TEST_F(LayeredWindow, WithACompositorAShownWindowGetsAnAlphaChannelAndEverything
 // Runs every test inside a private X server started with -displayfd, so that parallel runs never meet.
 int main(int argc, char** argv)
 {
+    const TPrivateUserFolders userFolders;
     ::testing::InitGoogleTest(&argc, argv);
     int pipeFds[2];
     if (::pipe(pipeFds) != 0)

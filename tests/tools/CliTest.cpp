@@ -2,6 +2,7 @@
 // and eval on small sets of pictures.
 
 #include "ToolRunner.h"
+#include "support/RawFileRemoval.h"
 #include "support/SpecialFiles.h"
 
 #include <QColor>
@@ -371,6 +372,7 @@ TEST(CliEval, EveryProbeNamedLikeAPictureIsCounted)
     WritePicture(dir.filePath("probes/dark.bmp"), 100, 100, QColor(20, 20, 20));
     WritePicture(dir.filePath("probes/light_a.bmp"), 100, 100, QColor(228, 226, 230));
     const QByteArray probes = QFile::encodeName(dir.filePath("probes")) + '/';
+    const TRawFileRemoval removeOddName(probes + "dark_\xFF\xFE.bmp");
     WritePicture(dir.filePath("probes/tmp1.bmp"), 100, 100, QColor(22, 22, 22));
     ASSERT_EQ(::rename(probes + "tmp1.bmp", probes + "dark_\xFF\xFE.bmp"), 0);
     WritePicture(dir.filePath("probes/tmp2.bmp"), 100, 100, QColor(22, 22, 22));
