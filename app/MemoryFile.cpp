@@ -173,10 +173,12 @@ public:
     void Read(char* buffer, int64_t size) override
     {
         const int64_t buffered = std::min<int64_t>(size, int64_t(ahead.size()) - aheadAt);
-        std::memcpy(buffer, ahead.data() + aheadAt, size_t(buffered));
-        aheadAt += buffered;
-        buffer += buffered;
-        size -= buffered;
+        if (buffered > 0) {
+            std::memcpy(buffer, ahead.data() + aheadAt, size_t(buffered));
+            aheadAt += buffered;
+            buffer += buffered;
+            size -= buffered;
+        }
         if (size >= ReadAheadBytes) {
             ReadFully(buffer, size);
         } else if (size > 0) {
