@@ -44,6 +44,11 @@ const QString SetUpFirst = QStringLiteral("Set up the network first");
 const QString ChooseFirst = QStringLiteral("Choose a picture first");
 const QString NothingMemorised = QStringLiteral("Nothing memorized yet");
 
+QString Persons(int count)
+{
+    return count == 1 ? QStringLiteral("1 person") : QStringLiteral("%1 persons").arg(count);
+}
+
 constexpr int ClientWidth = 953;
 constexpr int ClientHeight = 680;
 constexpr int SkinHeight = 190;
@@ -488,8 +493,8 @@ void TMainForm::StopBySignal()
         try {
             SaveMemoryFile(path, Memo);
             memoriesUnsaved = false;
-            std::fprintf(stderr, "mirava: stopped; the memories of %d persons were written to %s\n",
-                Memo.UsedSlotCount(), qPrintable(path));
+            std::fprintf(stderr, "mirava: stopped; the memories of %s were written to %s\n",
+                qPrintable(Persons(Memo.UsedSlotCount())), qPrintable(path));
         } catch (const std::exception& error) {
             std::fprintf(stderr, "mirava: stopped; the memories could not be kept: %s\n", error.what());
         }
@@ -761,11 +766,6 @@ void TMainForm::ShowAboutCommand()
 }
 
 namespace {
-QString Persons(int count)
-{
-    return count == 1 ? QStringLiteral("1 person") : QStringLiteral("%1 persons").arg(count);
-}
-
 // Runs a file dialog; the chosen file, or an empty text when it was cancelled.
 QString RunFileDialog(QFileDialog& dialog)
 {
