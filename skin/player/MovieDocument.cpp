@@ -740,9 +740,19 @@ bool TMovieDocument::Hidden(int element, const TMovieState& state) const
 int TMovieDocument::ButtonAt(const QPointF& documentPoint, const TMovieState* state) const
 {
     for (int i = static_cast<int>(buttons.size()) - 1; i >= 0; --i)
-        if (buttons[i].bounds.contains(documentPoint) && !(state && Hidden(buttons[i].element, *state)))
+        if (ButtonBounds(i).contains(documentPoint) && !(state && Hidden(buttons[i].element, *state)))
             return i;
     return -1;
+}
+
+QRectF TMovieDocument::ButtonBounds(int index) const
+{
+    const TMovieButton& button = buttons[index];
+    // The renderer of the runs that change holds the last frame's state; a button in one of those runs is
+    // there, also while one of its looks is shown in its place.
+    if (dynamicDrawn && dynamic && !button.id.isEmpty() && dynamic->elementExists(button.id))
+        return dynamic->transformForElement(button.id).mapRect(dynamic->boundsOnElement(button.id));
+    return button.bounds;
 }
 
 void TMovieDocument::SetupPainter(QPainter& painter, bool smooth) const
@@ -755,7 +765,8 @@ void TMovieDocument::SetupPainter(QPainter& painter, bool smooth) const
 QSvgRenderer* TMovieDocument::DynamicRenderer(
     int lookIndex, const TMovieState& state, const std::vector<bool>& dynamicRuns)
 {
-    if (std::none_of(dynamicRuns.begin(), dynamicRuns.end(), [](bool d) { return d; }))
+    dynamicDrawn = std::any_of(dynamicRuns.begin(), dynamicRuns.end(), [](bool d) { return d; });
+    if (!dynamicDrawn)
         return nullptr;
     TEdits edits;
     StateEdits(state, edits);

@@ -148,8 +148,12 @@ public:
     // Where the view box lands inside an area of the given size.
     QRectF TargetRect(const QRectF& area, TScaleMode mode) const;
     QPointF ToDocument(const QPointF& point, const QRectF& target) const;
-    // Index of the topmost shown button whose bounds hold the document point, or -1.
+    // Index of the topmost shown button whose area holds the document point, or -1.
     int ButtonAt(const QPointF& documentPoint, const TMovieState* state = nullptr) const;
+    // A button's area in document units: where the last drawn frame put it when that frame moved it (a
+    // target property or an animation of the button or of a group that holds it), else where the document
+    // puts it.
+    QRectF ButtonBounds(int index) const;
     // Draws the movie into target in the state the document started in, one button shown in the given look
     // (button -1: all normal), without keeping anything.
     void Render(
@@ -249,6 +253,7 @@ private:
     // The renderer of the changing runs for the last state drawn, and the text it was made from.
     std::unique_ptr<QSvgRenderer> dynamic;
     QByteArray dynamicText;
+    bool dynamicDrawn = false; // the last frame drew runs through `dynamic`
     qint64 textBytes = 0; // size of the movie's UTF-8 text
     qint64 parsedBytes = 0;
 };

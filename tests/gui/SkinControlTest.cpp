@@ -217,6 +217,38 @@ TEST_F(SkinControl, PressAndReleaseOnAButtonRaisesTheCommandNameFirst)
     EXPECT_EQ(control->cursor().shape(), Qt::ArrowCursor);
 }
 
+TEST_F(SkinControl, AMovedButtonIsHitWhereItIsDrawn)
+{
+    // The button and its looks in one group, which the test moves.
+    QFile movie(moviePath);
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    movie.write(R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:mrv="urn:mirava:movie" width="200" height="100">
+  <g id="panel">
+    <rect id="button" x="10" y="10" width="40" height="40" fill="#00FF00"
+          mrv:command="buttoncomand" mrv:args="6" mrv:over="over" mrv:down="down"/>
+    <rect id="over" x="10" y="10" width="40" height="40" fill="#0000FF"/>
+    <rect id="down" x="10" y="10" width="40" height="40" fill="#FFFF00"/>
+  </g>
+</svg>)");
+    movie.close();
+    TPanel panel;
+    auto control = Hosted(panel);
+    QSignalSpy commands(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand);
+    control->TSetPropertyNum(QStringLiteral("/panel"), 0, 100); // 100 to the right: 110..150
+    EXPECT_EQ(PixelAt(panel, 150, 40), qRgb(0, 255, 0) & 0xFFFFFF) << "drawn at its new place";
+    QTest::mouseMove(control.get(), QPoint(130, 30));
+    EXPECT_EQ(control->cursor().shape(), Qt::PointingHandCursor);
+    EXPECT_EQ(PixelAt(panel, 150, 40), qRgb(0, 0, 255) & 0xFFFFFF) << "the over look, moved with it";
+    QTest::mouseMove(control.get(), QPoint(131, 31));
+    EXPECT_EQ(control->cursor().shape(), Qt::PointingHandCursor) << "still over it while its look is shown";
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(131, 31));
+    ASSERT_EQ(commands.count(), 1);
+    EXPECT_EQ(commands.at(0).at(1).toString(), QStringLiteral("6"));
+    QTest::mouseClick(control.get(), Qt::LeftButton, {}, QPoint(30, 30));
+    EXPECT_EQ(commands.count(), 1) << "nothing where it was";
+    EXPECT_EQ(panel.presses, 1) << "the click where it was reaches the panel";
+}
+
 TEST_F(SkinControl, RightClicksOnTheMovieAreDropped)
 {
     TPanel panel;

@@ -65,6 +65,32 @@ TEST(MovieDocument, ButtonsAreReadWithCommandArgumentAndLooks)
     EXPECT_FALSE(doc->Animated());
 }
 
+TEST(MovieDocument, AButtonIsHitWhereItWasLastDrawn)
+{
+    auto doc = TMovieDocument::Parse(TestMovie);
+    ASSERT_TRUE(doc);
+    const int element = doc->TargetElement(QStringLiteral("/button"));
+    ASSERT_GT(element, 0);
+    TMovieState state = doc->InitialState();
+    state.overrides[element].x = 100; // from 10..50 to 110..150
+    state.overrides[element].y = 40; // from 10..50 to 50..90
+    QImage frame(200, 100, QImage::Format_ARGB32_Premultiplied);
+    for (const TButtonLook look : { TButtonLook::Normal, TButtonLook::Over, TButtonLook::Down }) {
+        frame.fill(Qt::transparent);
+        doc->RenderFrame(frame, QRectF(0, 0, 200, 100), true, 0, look, &state);
+        EXPECT_EQ(doc->ButtonBounds(0), QRectF(110, 50, 40, 40)) << int(look);
+        EXPECT_EQ(doc->ButtonAt(QPointF(130, 70), &state), 0) << int(look);
+        EXPECT_EQ(doc->ButtonAt(QPointF(30, 30), &state), -1) << int(look);
+    }
+    EXPECT_EQ(doc->ButtonBounds(1), QRectF(60, 10, 30, 30));
+
+    // Back where it started once a frame draws it there.
+    frame.fill(Qt::transparent);
+    doc->RenderFrame(frame, QRectF(0, 0, 200, 100), true);
+    EXPECT_EQ(doc->ButtonAt(QPointF(30, 30)), 0);
+    EXPECT_EQ(doc->ButtonAt(QPointF(130, 70)), -1);
+}
+
 TEST(MovieDocument, EachLookReplacesTheButtonAndOtherLooksStayHidden)
 {
     auto doc = TMovieDocument::Parse(TestMovie);
