@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Mirava and its tests with AddressSanitizer and UndefinedBehaviorSanitizer in ./build-sanitize and
 # runs every test there; a report of either stops the process that made it, so its test fails.
-# About 20 minutes on two cores, most of it the build. Not part of scripts/test.sh.
+# About 15 minutes on two cores, most of it the build. Not part of scripts/test.sh.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build-sanitize

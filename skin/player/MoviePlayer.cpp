@@ -69,8 +69,9 @@ QString FunctionName(const QString& request)
 // targets and variables of the player are the main movie's.
 struct TMoviePlayer::TLayer
 {
-    explicit TLayer(TMoviePlayer* player)
-        : clock([player] { player->Changed(); }, [](int, int) {})
+    TLayer(TMoviePlayer* player, int number)
+        : clock([player] { player->Changed(); },
+              [player, number](int timeline, int frame) { player->RunLayerActions(number, timeline, frame); })
     { }
     ~TLayer()
     {
@@ -633,15 +634,23 @@ HResult TMoviePlayer::SetReturnValue(const QString& value)
     return ResultOk;
 }
 
+namespace {
+std::vector<TFrameAction> ActionsOf(const TMovieDocument* movie, int timeline, int frameNumber)
+{
+    std::vector<TFrameAction> actions;
+    if (!movie || timeline < 0 || timeline >= static_cast<int>(movie->Timelines().size()))
+        return actions;
+    for (const TFrameAction& action : movie->Timelines()[timeline].actions)
+        if (action.frame == frameNumber)
+            actions.push_back(action);
+    return actions;
+}
+} // namespace
+
 // The actions of a frame: its variables are set, then its commands raised.
 void TMoviePlayer::RunActions(int timeline, int frameNumber)
 {
-    if (!document || timeline < 0 || timeline >= static_cast<int>(document->Timelines().size()))
-        return;
-    std::vector<TFrameAction> actions;
-    for (const TFrameAction& action : document->Timelines()[timeline].actions)
-        if (action.frame == frameNumber)
-            actions.push_back(action);
+    const std::vector<TFrameAction> actions = ActionsOf(document.get(), timeline, frameNumber);
     if (actions.empty())
         return;
     for (const TFrameAction& action : actions)
@@ -651,6 +660,41 @@ void TMoviePlayer::RunActions(int timeline, int frameNumber)
     const int generation = loadGeneration;
     for (const TFrameAction& action : actions)
         if (!action.command.isEmpty() && generation == loadGeneration)
+            RaiseEvent(DispIdMovieCommand, { action.args, action.command });
+    Release();
+}
+
+// True while the layer shows the movie of that load.
+bool TMoviePlayer::LayerShows(int number, int generation) const
+{
+    const auto found = layers.find(number);
+    return found != layers.end() && found->second->generation == generation && found->second->document;
+}
+
+// The same for a movie in an upper layer: the variables it sets are its own (its texts show them), its
+// commands reach the host as the main movie's do. A command may unload or replace the layer; its remaining
+// commands are then dropped.
+void TMoviePlayer::RunLayerActions(int number, int timeline, int frameNumber)
+{
+    const auto found = layers.find(number);
+    if (found == layers.end())
+        return;
+    TLayer& layer = *found->second;
+    const std::vector<TFrameAction> actions = ActionsOf(layer.document.get(), timeline, frameNumber);
+    if (actions.empty())
+        return;
+    bool changed = false;
+    for (const TFrameAction& action : actions)
+        if (const QString key = VariableKey(action.variable); !key.isEmpty()) {
+            layer.state.variables.insert(key, action.value);
+            changed = true;
+        }
+    if (changed)
+        Changed();
+    AddRef();
+    const int generation = layer.generation;
+    for (const TFrameAction& action : actions)
+        if (!action.command.isEmpty() && LayerShows(number, generation))
             RaiseEvent(DispIdMovieCommand, { action.args, action.command });
     Release();
 }
@@ -719,7 +763,7 @@ HResult TMoviePlayer::LoadLayer(int number, const QString& url)
     }
     auto& slot = layers[number];
     if (!slot)
-        slot = std::make_unique<TLayer>(this);
+        slot = std::make_unique<TLayer>(this, number);
     TLayer& layer = *slot;
     const int generation = ++layer.generation;
     if (layer.pending) {
@@ -775,6 +819,10 @@ void TMoviePlayer::LayerLoaded(int number, int generation, HResult status, const
     layer.resources.SetMovie(hostServices, layer.url, base.toString());
     FetchImages(layer.document.get(), layer.resources, layer.url);
     Changed();
+    // Last: a command of the first frame may unload the layer.
+    const int timelines = static_cast<int>(layer.document->Timelines().size());
+    for (int timeline = 0; timeline < timelines && LayerShows(number, generation); ++timeline)
+        RunLayerActions(number, timeline, 0);
 }
 
 // Asks for every picture of a movie; each one drawn as it arrives.

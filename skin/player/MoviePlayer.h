@@ -121,6 +121,8 @@ private:
     static constexpr int ButtonsPerLayer = 1 << 20;
     const TMovieButton* ButtonOf(int code) const;
     void RunActions(int timeline, int frame);
+    void RunLayerActions(int layer, int timeline, int frame);
+    bool LayerShows(int layer, int generation) const;
     void ApplyMovieVars();
     bool EnsureFrame(const QSize& size, qreal pixelRatio);
     QRectF Area(const QSize& size) const { return QRectF(QPointF(0, 0), QSizeF(size)); }

@@ -848,6 +848,59 @@ TEST_F(SkinControl, AMovieInLayerOneIsDrawnAndHitAboveLayerZeroAndUnloadedAgain)
     EXPECT_EQ(TSkinSubsystem::ContentManager()->PendingUrlCount(), 0);
 }
 
+TEST_F(SkinControl, AMovieInAnUpperLayerRunsItsFrameActions)
+{
+    TPanel panel;
+    auto control = Playing(panel, "targets.mrv");
+    const QString layerMovie = dir.filePath(QStringLiteral("actions.mrv"));
+    QFile movie(layerMovie);
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly));
+    movie.write(R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:mrv="urn:mirava:movie" width="200" height="100"
+     mrv:fps="20" mrv:frames="4">
+  <mrv:action frame="0" command="layer" args="start"/>
+  <mrv:action frame="3" variable="seen" value="three"/>
+  <mrv:action frame="3" command="layer" args="three"/>
+  <rect x="0" y="40" width="100" height="60" fill="#FF00FF"/>
+</svg>)");
+    movie.close();
+    QSignalSpy commands(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand);
+    // The layer's commands, by argument (the main movie raises one of its own while playing).
+    const auto fromLayer = [&] {
+        QStringList raised;
+        for (const QList<QVariant>& command : commands)
+            if (command.at(0).toString() == QStringLiteral("layer"))
+                raised << command.at(1).toString();
+        return raised;
+    };
+    control->LoadMovie(1, layerMovie);
+    EXPECT_EQ(fromLayer(), QStringList { "start" }) << "the first frame's command, as the movie arrives";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fromLayer().size() >= 2; }, 5000));
+    EXPECT_EQ(fromLayer().at(1), QStringLiteral("three"));
+    EXPECT_EQ(control->GetVariable(QStringLiteral("seen")), QString()) << "the layer's variables are its own";
+
+    // Unloaded, it raises nothing more.
+    control->LoadMovie(1, QString());
+    const qsizetype raised = fromLayer().size();
+    QTest::qWait(400); // two rounds of its four frames
+    EXPECT_EQ(fromLayer().size(), raised);
+
+    // A command that unloads the layer drops the rest of its frame's commands.
+    ASSERT_TRUE(movie.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    movie.write(R"(<svg xmlns="http://www.w3.org/2000/svg" xmlns:mrv="urn:mirava:movie" width="200" height="100">
+  <mrv:action frame="0" command="layer" args="unload"/>
+  <mrv:action frame="0" command="layer" args="after"/>
+</svg>)");
+    movie.close();
+    const auto unloader = QObject::connect(control.get(), &TTransparentMoviePlayerControl::OnMovieCommand,
+        [&](const QString&, const QString& args) {
+            if (args == QStringLiteral("unload"))
+                control->LoadMovie(1, QString());
+        });
+    control->LoadMovie(1, layerMovie);
+    QObject::disconnect(unloader);
+    EXPECT_EQ(fromLayer().mid(raised), QStringList { "unload" });
+}
+
 namespace {
 
 // A short 16-bit mono WAVE file whose samples are all 1000.
