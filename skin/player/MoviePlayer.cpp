@@ -683,6 +683,7 @@ void TMoviePlayer::RunLayerActions(int number, int timeline, int frameNumber)
     const std::vector<TFrameAction> actions = ActionsOf(layer.document.get(), timeline, frameNumber);
     if (actions.empty())
         return;
+    const int generation = layer.generation;
     bool changed = false;
     for (const TFrameAction& action : actions)
         if (const QString key = VariableKey(action.variable); !key.isEmpty()) {
@@ -692,7 +693,6 @@ void TMoviePlayer::RunLayerActions(int number, int timeline, int frameNumber)
     if (changed)
         Changed();
     AddRef();
-    const int generation = layer.generation;
     for (const TFrameAction& action : actions)
         if (!action.command.isEmpty() && LayerShows(number, generation))
             RaiseEvent(DispIdMovieCommand, { action.args, action.command });
