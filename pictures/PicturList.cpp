@@ -64,6 +64,7 @@ void TBild::CreateControls()
     // File names are shown as they are, never as markup.
     NameLabel->setTextFormat(Qt::PlainText);
     NameLabel->setAttribute(Qt::WA_NoMousePropagation);
+    captionWidth = -1;
 
     PlaceControls();
     if (controlsShown) {
@@ -97,13 +98,16 @@ void TBild::PlaceControls()
 void TBild::SetCaption(const QString& text)
 {
     caption = text;
+    captionWidth = -1;
     ShowCaption();
 }
 
 void TBild::ShowCaption()
 {
-    if (!NameLabel)
+    // Placing the label again at the same width (a scroll, say) keeps the text it has.
+    if (!NameLabel || NameLabel->width() == captionWidth)
         return;
+    captionWidth = NameLabel->width();
     // A name wider than its cell loses its middle to an ellipsis, so that its start and its extension stay
     // readable; the picture's tooltip holds the whole path.
     const QFontMetrics metrics = NameLabel->fontMetrics();

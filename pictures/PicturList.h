@@ -137,6 +137,7 @@ private:
     QRect pictureRect;
     QRect shadowRect;
     QString caption;
+    int captionWidth = -1; // the label width the caption's text was made for; -1: none yet
     QImage shown; // what the picture control draws: the thumbnail, a broken mark or nothing
     bool controlsShown = false; // SetParent has put the controls on the list
     QString fileName;
