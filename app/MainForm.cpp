@@ -925,7 +925,7 @@ void TMainForm::MemoriseCommand()
     }
     SetStatus(QStringLiteral("Recognize"), true);
     // The picture is read before anything is recorded, so a failure leaves the slots untouched.
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Image1->Picture());
+    const TInputPattern pattern = SampleCorner(Image1->Picture());
     if (Memo.Memorise(name, shownPicture, pattern) < SlotCount)
         memoriesUnsaved = true;
     const QString text = OkText(start);
@@ -949,7 +949,7 @@ void TMainForm::RecogniseCommand()
     }
     const auto start = std::chrono::steady_clock::now();
     SetStatus(QStringLiteral("Recognize"), true);
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(Image1->Picture());
+    const TInputPattern pattern = SampleCorner(Image1->Picture());
     const TMemoProcessor::TRecognition result = Memo.Recognise(pattern);
     if (!result.Found) {
         SetStatus(NothingMemorised);

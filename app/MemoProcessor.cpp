@@ -219,27 +219,6 @@ bool TMemoProcessor::HasNetwork() const
     return !Networks.empty() && Networks.front();
 }
 
-TInputPattern TMemoProcessor::BuildInputPattern(const QImage& picture)
-{
-    TInputPattern pattern(size_t(SampleSize) * SampleSize, 255.0f);
-    if (picture.isNull())
-        return pattern;
-    const QImage rgb = picture.format() == QImage::Format_RGB888
-        ? picture
-        : picture.convertToFormat(QImage::Format_RGB888);
-    const int width = std::min(rgb.width(), SampleSize);
-    const int height = std::min(rgb.height(), SampleSize);
-    for (int y = 0; y < height; ++y) {
-        const uchar* line = rgb.constScanLine(y);
-        float* out = pattern.data() + size_t(y) * SampleSize;
-        for (int x = 0; x < width; ++x) {
-            const uchar* pixel = line + 3 * x;
-            out[x] = float((int(pixel[0]) + int(pixel[1]) + int(pixel[2])) / 3);
-        }
-    }
-    return pattern;
-}
-
 void TMemoProcessor::FeedPattern(const TInputPattern& pattern)
 {
     if (!HasNetwork())

@@ -3,9 +3,9 @@
 // The commands' logic of the shell, kept apart from the window so that a command-line tool can run the very
 // same network set-up, sampling, memorise and recognise steps without widgets.
 
+#include "input/InputPattern.h"
 #include "network/NeuralNetwork.h"
 
-#include <QImage>
 #include <QString>
 #include <QStringList>
 #include <chrono>
@@ -15,8 +15,6 @@
 constexpr int SlotCount = 20;
 // The name of the lock file in the slot files' folder.
 inline constexpr char SlotFolderLockName[] = ".mirava.lock";
-constexpr int SampleSize = 100; // the sampled window is SampleSize x SampleSize
-using TInputPattern = std::vector<float>; // SampleSize*SampleSize grey values, row order
 
 // The two layers of the recogniser: every input neuron in InputLower..InputUpper, every output neuron in
 // OutputLower..OutputUpper, each cut into levels of about the given width. The defaults are the window's.
@@ -64,9 +62,6 @@ public:
     // Destroys every network in index order; each deletes its store file.
     void ReleaseNetworks();
 
-    // Grey value (R+G+B) div 3 of the top-left SampleSize x SampleSize pixels in row order; a position
-    // outside the picture reads as 255. Works for any picture format.
-    static TInputPattern BuildInputPattern(const QImage& picture);
     // SetInput on layer 0 of every network, for as many neurons as GetNeuronCount(0) of network 0 reports.
     // Throws when the pattern is shorter than that.
     void FeedPattern(const TInputPattern& pattern);

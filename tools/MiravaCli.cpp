@@ -328,7 +328,7 @@ private:
 
 int RunPattern(const QByteArray& path)
 {
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPictureNative(path));
+    const TInputPattern pattern = SampleCorner(LoadPictureNative(path));
     QByteArray text;
     text.reserve(pattern.size() * 4);
     for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -398,7 +398,7 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
     TProgress memoriseProgress("memorising", int(memorised.size()));
     for (std::size_t i = 0; i < memorised.size(); ++i) {
         const auto start = TClock::now();
-        const TInputPattern pattern = TMemoProcessor::BuildInputPattern(galleryPictures[i]);
+        const TInputPattern pattern = SampleCorner(galleryPictures[i]);
         const int slot
             = processor.Memorise(PersonOf(memorised[i].name), QFile::decodeName(memorised[i].path), pattern);
         memoriseTimes.ms.push_back(Milliseconds(TClock::now() - start));
@@ -414,7 +414,7 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
     // Each memorisation overwrites weights that earlier ones chose; ask again for the memorised pictures.
     int memorisedCorrect = 0;
     for (std::size_t i = 0; i < memorised.size(); ++i) {
-        const auto answer = processor.Recognise(TMemoProcessor::BuildInputPattern(galleryPictures[i]));
+        const auto answer = processor.Recognise(SampleCorner(galleryPictures[i]));
         if (answer.Found && answer.BestSlot == int(i))
             ++memorisedCorrect;
     }
@@ -433,7 +433,7 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
         try {
             const QImage picture = LoadPictureNative(file.path);
             const auto start = TClock::now();
-            const auto answer = processor.Recognise(TMemoProcessor::BuildInputPattern(picture));
+            const auto answer = processor.Recognise(SampleCorner(picture));
             result.ms = Milliseconds(TClock::now() - start);
             recogniseTimes.ms.push_back(result.ms);
             if (answer.Found) {
@@ -555,7 +555,7 @@ int RunMemorise(const TMemoryArguments& arguments)
 {
     const QString& name = arguments.operands[0];
     const QString picturePath = QFileInfo(arguments.operands[1]).absoluteFilePath();
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPicture(picturePath));
+    const TInputPattern pattern = SampleCorner(LoadPicture(picturePath));
     const TMemoryFolderLock lock(arguments.memory, TMemoryFolderLock::DefaultWait, StopWhenAsked);
     TMemoryFolderLock::RemoveLeftovers(arguments.memory);
     TMemoProcessor processor;
@@ -588,7 +588,7 @@ int RunMemorise(const TMemoryArguments& arguments)
 
 int RunRecognise(const TMemoryArguments& arguments)
 {
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(LoadPicture(arguments.operands[0]));
+    const TInputPattern pattern = SampleCorner(LoadPicture(arguments.operands[0]));
     TMemoProcessor processor;
     OpenMemory(processor, arguments.memory);
     const TMemoProcessor::TRecognition result = processor.Recognise(pattern);

@@ -53,8 +53,8 @@ TEST(FullDisk, AMemoriseKeepsTheOldSlotFilesAndLeavesNoTrace)
     TMemoProcessor memo;
     memo.StateFilePrefix = disk.Path() + u'/';
     memo.SetUpNetwork();
-    const TInputPattern anna = TMemoProcessor::BuildInputPattern(StripedPerson(0));
-    const TInputPattern bert = TMemoProcessor::BuildInputPattern(StripedPerson(1));
+    const TInputPattern anna = SampleCorner(StripedPerson(0));
+    const TInputPattern bert = SampleCorner(StripedPerson(1));
     memo.Memorise("Anna", "/a.bmp", anna);
     const QStringList files { "listname.ini", "listfile.ini", "trained.ini" };
     QByteArrayList old;

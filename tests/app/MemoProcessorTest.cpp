@@ -60,7 +60,7 @@ QStringList Repeated(const QString& value, int count)
 
 TEST(InputPattern, TruncatedMeanGreyOfTheTopLeftWindow)
 {
-    const TInputPattern grey = TMemoProcessor::BuildInputPattern(Filled(100, 100, QColor(77, 77, 77)));
+    const TInputPattern grey = SampleCorner(Filled(100, 100, QColor(77, 77, 77)));
     ASSERT_EQ(grey.size(), 10000u);
     EXPECT_TRUE(std::all_of(grey.begin(), grey.end(), [](float v) { return v == 77.0f; }));
 
@@ -69,7 +69,7 @@ TEST(InputPattern, TruncatedMeanGreyOfTheTopLeftWindow)
     mixed.setPixelColor(1, 0, QColor(1, 1, 0));
     mixed.setPixelColor(99, 0, QColor(10, 20, 31));
     mixed.setPixelColor(0, 1, QColor(200, 100, 0));
-    const TInputPattern values = TMemoProcessor::BuildInputPattern(mixed);
+    const TInputPattern values = SampleCorner(mixed);
     EXPECT_EQ(values[0], 85.0f);
     EXPECT_EQ(values[1], 0.0f);
     EXPECT_EQ(values[99], 20.0f);
@@ -78,7 +78,7 @@ TEST(InputPattern, TruncatedMeanGreyOfTheTopLeftWindow)
 
 TEST(InputPattern, OutsideThePictureReads255AndOnlyTheCornerCounts)
 {
-    const TInputPattern narrow = TMemoProcessor::BuildInputPattern(Filled(60, 120, QColor(30, 30, 30)));
+    const TInputPattern narrow = SampleCorner(Filled(60, 120, QColor(30, 30, 30)));
     for (int y = 0; y < 100; ++y) {
         for (int x = 0; x < 100; ++x)
             ASSERT_EQ(narrow[size_t(y * 100 + x)], x < 60 ? 30.0f : 255.0f) << x << "," << y;
@@ -87,15 +87,15 @@ TEST(InputPattern, OutsideThePictureReads255AndOnlyTheCornerCounts)
     QImage large = Filled(300, 200, QColor(9, 9, 9));
     QPainter(&large).fillRect(100, 0, 200, 200, Qt::white);
     QPainter(&large).fillRect(0, 100, 300, 100, Qt::white);
-    const TInputPattern corner = TMemoProcessor::BuildInputPattern(large);
+    const TInputPattern corner = SampleCorner(large);
     EXPECT_TRUE(std::all_of(corner.begin(), corner.end(), [](float v) { return v == 9.0f; }));
 
-    const TInputPattern none = TMemoProcessor::BuildInputPattern(QImage());
+    const TInputPattern none = SampleCorner(QImage());
     EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](float v) { return v == 255.0f; }));
 
     // Any pixel format samples the same values.
     const TInputPattern argb
-        = TMemoProcessor::BuildInputPattern(Filled(100, 100, QColor(255, 0, 1), QImage::Format_ARGB32));
+        = SampleCorner(Filled(100, 100, QColor(255, 0, 1), QImage::Format_ARGB32));
     EXPECT_TRUE(std::all_of(argb.begin(), argb.end(), [](float v) { return v == 85.0f; }));
 }
 
@@ -176,7 +176,7 @@ TEST_F(MemoWithFiles, MemoriseFillsTheFirstFreeSlotAndWritesTheSlotFiles)
 {
     TMemoProcessor memo;
     memo.SetUpNetwork();
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(0));
+    const TInputPattern pattern = SampleCorner(StripedPerson(0));
     EXPECT_EQ(memo.Memorise("  Anna Maria ", "/pics/anna_1.bmp", pattern), 0);
     EXPECT_EQ(memo.NameList[0], QStringLiteral("  Anna Maria "));
     EXPECT_EQ(memo.FileList[0], QStringLiteral("/pics/anna_1.bmp"));
@@ -207,7 +207,7 @@ TEST_F(MemoWithFiles, ALineBreakInANameOrPathKeepsOneLinePerSlot)
 {
     TMemoProcessor memo;
     memo.SetUpNetwork();
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(0));
+    const TInputPattern pattern = SampleCorner(StripedPerson(0));
     ASSERT_EQ(memo.Memorise("Anna\nMaria", "/pics/odd\r\nname.bmp", pattern), 0);
     ASSERT_EQ(memo.Memorise("Bert\r", "/pics/b.bmp", pattern), 1);
     EXPECT_EQ(memo.NameList[0], QStringLiteral("Anna\nMaria")); // the name in memory stays as typed
@@ -224,7 +224,7 @@ TEST_F(MemoWithFiles, TheTwentyFirstMemoriseChangesNothing)
 {
     TMemoProcessor memo;
     memo.SetUpNetwork();
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(1));
+    const TInputPattern pattern = SampleCorner(StripedPerson(1));
     for (int i = 0; i < SlotCount; ++i)
         ASSERT_EQ(memo.Memorise(QStringLiteral("p%1").arg(i), QStringLiteral("/f%1.bmp").arg(i), pattern), i);
     const QByteArray names = ReadBytes(Here("listname.ini"));
@@ -241,7 +241,7 @@ TEST_F(MemoWithFiles, SlotFilesCanGoElsewhereOrNowhere)
 {
     TMemoProcessor memo;
     memo.SetUpNetwork();
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(2));
+    const TInputPattern pattern = SampleCorner(StripedPerson(2));
     memo.SaveSlotFilesOnMemorise = false;
     memo.Memorise("a", "/a.bmp", pattern);
     EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files).isEmpty());
@@ -287,19 +287,19 @@ TEST_F(MemoWithFiles, RecogniseChoosesTheMemorisedPersonAmongSeveral)
     memo.Networks[0]->SeedRandom(7);
     memo.Networks[0]->RandomizeWeights();
 
-    const TInputPattern probe = TMemoProcessor::BuildInputPattern(StripedPerson(0));
+    const TInputPattern probe = SampleCorner(StripedPerson(0));
     const TMemoProcessor::TRecognition empty = memo.Recognise(probe);
     EXPECT_FALSE(empty.Found); // nothing memorised yet
 
     constexpr int People = 4;
     for (int p = 0; p < People; ++p)
         memo.Memorise(QStringLiteral("person%1").arg(p), QStringLiteral("/p%1.bmp").arg(p),
-            TMemoProcessor::BuildInputPattern(StripedPerson(p)));
+            SampleCorner(StripedPerson(p)));
     const QByteArray names = ReadBytes(Here("listname.ini"));
     const QStringList trained = memo.TrainedList;
     for (int p = 0; p < People; ++p) {
         const TMemoProcessor::TRecognition result
-            = memo.Recognise(TMemoProcessor::BuildInputPattern(StripedPerson(p)));
+            = memo.Recognise(SampleCorner(StripedPerson(p)));
         EXPECT_TRUE(result.Found);
         EXPECT_EQ(result.BestSlot, p);
         EXPECT_EQ(result.Outputs.size(), size_t(SlotCount));
@@ -324,8 +324,8 @@ TEST_F(MemoWithFiles, AFailedMemoriseLeavesTheListsAndTheNetworkAsTheyWere)
     memo.SetUpNetwork();
     memo.Networks[0]->SeedRandom(3);
     memo.Networks[0]->RandomizeWeights();
-    memo.Memorise("Anna", "/a.bmp", TMemoProcessor::BuildInputPattern(StripedPerson(0)));
-    const TInputPattern bert = TMemoProcessor::BuildInputPattern(StripedPerson(1));
+    memo.Memorise("Anna", "/a.bmp", SampleCorner(StripedPerson(0)));
+    const TInputPattern bert = SampleCorner(StripedPerson(1));
     const std::vector<float> outputsBefore = memo.Recognise(bert).Outputs;
     const QStringList names = memo.NameList, files = memo.FileList, trained = memo.TrainedList;
     const QByteArray namesFile = ReadBytes(Here("listname.ini"));
@@ -354,7 +354,7 @@ TEST_F(MemoWithFiles, AFailedMemoriseLeavesTheListsAndTheNetworkAsTheyWere)
 
 TEST_F(MemoWithFiles, OneProcessorAtATimeKeepsItsMemoriesInAFolder)
 {
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(0));
+    const TInputPattern pattern = SampleCorner(StripedPerson(0));
     auto first = std::make_unique<TMemoProcessor>();
     first->SetUpNetwork();
     first->Memorise("Anna", "/a.bmp", pattern);
@@ -465,7 +465,7 @@ private:
 
 TEST_F(MemoWithFiles, ASaveCutOffByAKillIsWholeOldOrWholeNewAtTheNextStart)
 {
-    const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(0));
+    const TInputPattern pattern = SampleCorner(StripedPerson(0));
     const QByteArray oldNames = Lines({ "Anna" }) + QByteArray("\r\n").repeated(19);
     const QByteArray oldTrained = Lines({ "1" }) + QByteArray("0\r\n").repeated(19);
     const QByteArray newNames = Lines({ "Anna", "Bert" }) + QByteArray("\r\n").repeated(18);
@@ -528,7 +528,7 @@ TEST_F(MemoWithFiles, ALockFileThatIsNoRegularFileIsReportedWithoutWaiting)
         memo.LockSlotFolder(), QStringLiteral("Cannot create file \".mirava.lock\". Not a regular file"));
     memo.SetUpNetwork();
     EXPECT_THROW(
-        memo.Memorise("Anna", "/a.bmp", TMemoProcessor::BuildInputPattern(StripedPerson(0))), TAppError);
+        memo.Memorise("Anna", "/a.bmp", SampleCorner(StripedPerson(0))), TAppError);
     EXPECT_EQ(memo.UsedSlotCount(), 0);
     EXPECT_EQ(ReadBytes(Here("listname.ini")), QByteArray("<absent>"));
 }

@@ -58,7 +58,7 @@ void SetUpAndMemorise(TMemoProcessor& processor, int persons)
     processor.SetUpNetwork();
     for (int p = 0; p < persons; ++p)
         processor.Memorise(QStringLiteral(" Person %1 ").arg(p), QStringLiteral("/faces/émile_%1.bmp").arg(p),
-            TMemoProcessor::BuildInputPattern(StripedPerson(p)));
+            SampleCorner(StripedPerson(p)));
 }
 
 QByteArray StoreBytes(TNeuralNetwork& network)
@@ -199,7 +199,7 @@ TEST(MemoryFile, AReopenedMemoryAnswersBitForBitAsBefore)
 
     // Every probe, memorised or not, gets the very same 20 outputs from both.
     for (int probe = 0; probe < 6; ++probe) {
-        const TInputPattern pattern = TMemoProcessor::BuildInputPattern(StripedPerson(probe));
+        const TInputPattern pattern = SampleCorner(StripedPerson(probe));
         const auto a = before.Recognise(pattern);
         const auto b = after.Recognise(pattern);
         ASSERT_EQ(a.Outputs.size(), 20u);
@@ -208,7 +208,7 @@ TEST(MemoryFile, AReopenedMemoryAnswersBitForBitAsBefore)
         EXPECT_EQ(a.BestSlot, b.BestSlot);
     }
     // Both go on learning alike.
-    const TInputPattern sixth = TMemoProcessor::BuildInputPattern(StripedPerson(5));
+    const TInputPattern sixth = SampleCorner(StripedPerson(5));
     EXPECT_EQ(before.Memorise("six", "six.bmp", sixth), 5);
     EXPECT_EQ(after.Memorise("six", "six.bmp", sixth), 5);
     EXPECT_TRUE(StoreBytes(*after.Networks[0]) == StoreBytes(*before.Networks[0]));
