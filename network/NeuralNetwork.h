@@ -233,6 +233,9 @@ public:
 
     // Seeds the generator of RandomizeWeights, for reproducible start weights.
     void SeedRandom(uint32_t seed);
+    // A number that no other network of this process has had; a fresh store (Reset, BuildStore) takes a new
+    // one. Lets a helper that keeps figures about a network tell when they belong to another.
+    uint64_t Serial() const { return serial; }
 
     // Frees the store (and its file), makes a fresh empty one and removes every layer.
     void Reset();
@@ -353,4 +356,5 @@ private:
 
     std::mt19937 random;
     int trainPasses = 0;
+    uint64_t serial;
 };
