@@ -79,6 +79,7 @@ int OpenLockFile(const QByteArray& path, int* error)
 } // namespace
 
 TMemoProcessor::TMemoProcessor()
+    : Patterns(SlotCount)
 {
     for (int slot = 0; slot < SlotCount; ++slot) {
         FileList.append(QString());
@@ -158,6 +159,7 @@ void TMemoProcessor::RemoveLeftoverTemporaries() const
 
 void TMemoProcessor::ReleaseNetworks()
 {
+    rehearsal.Forget();
     for (auto& network : Networks)
         network.reset();
     Networks.clear();
@@ -279,14 +281,69 @@ int TMemoProcessor::Memorise(const QString& name, const QString& path, const TIn
     NameList = std::move(names);
     FileList = std::move(files);
     TrainedList = std::move(trained);
+    if (Patterns.size() != size_t(SlotCount))
+        Patterns.resize(SlotCount);
+    Patterns[size_t(slot)] = PatternBytes(TInputPattern(pattern.begin(), pattern.begin() + inputCount));
     const int outputCount = Networks.front()->GetNeuronCount(1);
-    FeedPattern(pattern);
-    for (auto& network : Networks) {
-        for (int l = 0; l < outputCount; ++l)
-            network->SetTarget(1, uint16_t(l), l == slot ? TargetOfSlot : TargetOfOthers);
-        network->Train(false);
+    if (!RehearseOnMemorise) {
+        FeedPattern(pattern);
+        for (auto& network : Networks) {
+            for (int l = 0; l < outputCount; ++l)
+                network->SetTarget(1, uint16_t(l), l == slot ? TargetOfSlot : TargetOfOthers);
+            network->Train(false);
+        }
+        rehearsal.Forget();
+        LastRehearsal = TRehearsalResult();
+        return slot;
     }
+    // The network learns the whole values the slot keeps, so that rehearsing them later repeats exactly
+    // this training.
+    int newItem = -1;
+    const std::vector<TRehearsalItem> items = RehearsalItems(outputCount, &newItem, slot);
+    for (auto& network : Networks)
+        LastRehearsal = rehearsal.TrainAndRehearse(*network, items, size_t(newItem), RehearsalPasses);
     return slot;
+}
+
+std::vector<float> TMemoProcessor::TargetsOf(int slot, int outputCount)
+{
+    std::vector<float> targets(size_t(std::max(outputCount, 0)), TargetOfOthers);
+    if (slot >= 0 && slot < outputCount)
+        targets[size_t(slot)] = TargetOfSlot;
+    return targets;
+}
+
+std::vector<TRehearsalItem> TMemoProcessor::RehearsalItems(int outputCount, int* indexOfSlot, int slot) const
+{
+    std::vector<TRehearsalItem> items;
+    for (int i = 0; i < SlotCount && i < TrainedList.size() && size_t(i) < Patterns.size(); ++i) {
+        if (TrainedList[i] != u"1" || Patterns[size_t(i)].empty())
+            continue;
+        if (i == slot && indexOfSlot)
+            *indexOfSlot = int(items.size());
+        items.push_back({ Patterns[size_t(i)], TargetsOf(i, outputCount), i });
+    }
+    return items;
+}
+
+TRehearsalResult TMemoProcessor::RehearseAll()
+{
+    if (!HasNetwork())
+        throw TAppError(QStringLiteral("Set up the network first"));
+    const std::vector<TRehearsalItem> items = RehearsalItems(Networks.front()->GetNeuronCount(1));
+    for (auto& network : Networks)
+        LastRehearsal = rehearsal.Rehearse(*network, items, RehearsalPasses);
+    return LastRehearsal;
+}
+
+std::vector<int> TMemoProcessor::SlotsWithoutPattern() const
+{
+    std::vector<int> missing;
+    for (int i = 0; i < SlotCount && i < TrainedList.size(); ++i) {
+        if (TrainedList[i] == u"1" && (size_t(i) >= Patterns.size() || Patterns[size_t(i)].empty()))
+            missing.push_back(i);
+    }
+    return missing;
 }
 
 int TMemoProcessor::ChooseBestSlot(const std::vector<float>& outputs, const QStringList& trainedList)

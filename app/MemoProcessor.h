@@ -3,8 +3,10 @@
 // The commands' logic of the shell, kept apart from the window so that a command-line tool can run the very
 // same network set-up, sampling, memorise and recognise steps without widgets.
 
+#include "input/Framing.h"
 #include "input/InputPattern.h"
 #include "network/NeuralNetwork.h"
+#include "network/Rehearsal.h"
 
 #include <QString>
 #include <QStringList>
@@ -41,6 +43,17 @@ class TMemoProcessor
 {
 public:
     QStringList NameList, FileList, TrainedList; // SlotCount entries each; "" / "" / "0" when free
+    // The pattern each used slot was memorised from (SampleSize*SampleSize bytes), SlotCount entries; empty
+    // for a free slot, and for a used one whose pattern is not known (a memory file of format 1 whose
+    // picture no longer reads). Used slots with a pattern are rehearsed.
+    std::vector<TPatternBytes> Patterns;
+    // How the memorised pictures were framed; a memory never mixes framings.
+    TFraming Framing = TFraming::Corner;
+    // Memorise rehearses every used slot after training the new one, so that the network keeps what it
+    // learnt before. Off, memorise trains the new pattern once and nothing else.
+    bool RehearseOnMemorise = true;
+    int RehearsalPasses = MaxRehearsalPasses; // the most passes of one rehearsal
+    TRehearsalResult LastRehearsal; // of the last memorise or RehearseAll
     std::vector<std::unique_ptr<TNeuralNetwork>> Networks;
     QString StateFilePrefix; // "" in the window (slot files land in the current dir);
                              // a tool may set a folder prefix ending in "/"
@@ -74,7 +87,18 @@ public:
     // (then nothing changes). Throws with "Set up the network first" when there is no network. The slot
     // files are saved from copies of the lists first: when that fails (or another program keeps the
     // folder), it throws and nothing changes, neither the lists nor the network.
+    // The pattern is kept in Patterns beside the slot, and with RehearseOnMemorise every used slot with a
+    // pattern is rehearsed (LastRehearsal says how it went).
     int Memorise(const QString& name, const QString& path, const TInputPattern& pattern);
+    // Rehearses every used slot that has a pattern on network 0 (after a memory was opened whose patterns
+    // were rebuilt). Throws "Set up the network first" without a network.
+    TRehearsalResult RehearseAll();
+    // The used slots that have no pattern and so are not rehearsed.
+    std::vector<int> SlotsWithoutPattern() const;
+    // What a slot's pattern is trained towards: 99 on the slot's own output, 1 on every other one.
+    static std::vector<float> TargetsOf(int slot, int outputCount);
+    // The network changed other than by Memorise (its weights drawn again, say): rehearsal counts afresh.
+    void NetworkChanged() { rehearsal.Forget(); }
     static QString AllSlotsUsedMessage(); // "All 20 memory slots are used"
 
     // Takes the lock on the slot files' folder (the lock file ".mirava.lock" there, held with flock until
@@ -108,6 +132,10 @@ public:
     static QString FormatElapsed(std::chrono::nanoseconds elapsed); // "0:00:00.012" (h:mm:ss.zzz)
 
 private:
+    std::vector<TRehearsalItem> RehearsalItems(
+        int outputCount, int* indexOfSlot = nullptr, int slot = -1) const;
+
+    TRehearsal rehearsal; // the sums of the rehearsed patterns, kept between memorises
     int lockFd = -1;
     QString lockedPrefix; // the StateFilePrefix under which the lock was taken
     void RemoveLeftoverTemporaries() const;

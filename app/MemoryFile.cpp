@@ -4,6 +4,7 @@
 #include "app/StoreLayout.h"
 #include "app/TextFiles.h"
 #include "network/NeuralNetwork.h"
+#include "pictures/PictureDecoder.h"
 
 #include <QFile>
 #include <QStringDecoder>
@@ -271,6 +272,12 @@ public:
             if (flag != u"0" && flag != u"1")
                 Damaged(QStringLiteral("a used flag reads \"%1\" instead of 0 or 1").arg(flag.left(20)));
         }
+        memory.Version = uint32_t(version);
+        memory.Patterns.assign(SlotCount, TPatternBytes());
+        if (version >= 2) {
+            memory.Framing = ReadFraming();
+            ReadPatterns(memory);
+        }
 
         if (Remaining() != 4)
             Damaged(Remaining() < 4
@@ -442,6 +449,40 @@ private:
         position += int64_t(slotCount) * 4;
     }
 
+    TFraming ReadFraming()
+    {
+        const uint32_t size = U32("framing");
+        if (size > 64)
+            Damaged(QStringLiteral("its framing claims %1 bytes").arg(size));
+        QByteArray name(qsizetype(size), Qt::Uninitialized);
+        Take(name.data(), size, "framing");
+        const std::optional<TFraming> framing = FramingFromName(QString::fromUtf8(name));
+        if (!framing || FramingName(*framing).toUtf8() != name)
+            Other(QStringLiteral("its pictures are framed by \"%1\", which Mirava does not know")
+                      .arg(QString::fromUtf8(name).left(20)));
+        return *framing;
+    }
+
+    // One pattern per slot: its size, 0 or one value per input, and its bytes. Only used slots keep one.
+    void ReadPatterns(TMemory& memory)
+    {
+        for (int slot = 0; slot < SlotCount; ++slot) {
+            const uint32_t size = U32("patterns");
+            if (size == 0)
+                continue;
+            if (size != uint32_t(shape.InputCount))
+                Damaged(QStringLiteral("the pattern of slot %1 has %2 values, not %3")
+                            .arg(slot)
+                            .arg(size)
+                            .arg(shape.InputCount));
+            if (memory.TrainedList[slot] != u"1")
+                Damaged(QStringLiteral("free slot %1 keeps a pattern").arg(slot));
+            TPatternBytes& pattern = memory.Patterns[size_t(slot)];
+            pattern.resize(size);
+            Take(reinterpret_cast<char*>(pattern.data()), size, "patterns");
+        }
+    }
+
     QStringList ReadList(const QString& what)
     {
         const uint32_t size = U32("lists");
@@ -509,6 +550,18 @@ void SaveMemoryFile(const QString& path, TMemoProcessor& processor)
         PutU32(tail, uint32_t(text.size()));
         tail += text;
     }
+    const QByteArray framing = FramingName(processor.Framing).toUtf8();
+    PutU32(tail, uint32_t(framing.size()));
+    tail += framing;
+    const size_t inputs = size_t(network.GetNeuronCount(0));
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        const bool kept = slot < processor.TrainedList.size() && processor.TrainedList[slot] == u"1"
+            && size_t(slot) < processor.Patterns.size() && processor.Patterns[size_t(slot)].size() == inputs;
+        PutU32(tail, kept ? uint32_t(inputs) : 0u);
+        if (kept)
+            tail.append(
+                reinterpret_cast<const char*>(processor.Patterns[size_t(slot)].data()), qsizetype(inputs));
+    }
 
     // The store goes to the file straight from its mapping, run by run; each run is added to the checksum
     // just before it is written, while it is in the cache.
@@ -542,6 +595,51 @@ TMemory ReadMemoryBytes(const QByteArray& bytes, const QString& name, const TNet
     return TReader(source, name, shape).Read();
 }
 
+std::vector<int> RestorePatterns(TMemory& memory, const TFramer& framer)
+{
+    std::vector<int> unread;
+    memory.Patterns.resize(SlotCount);
+    const size_t inputs = memory.Network ? size_t(memory.Network->GetNeuronCount(0)) : 0;
+    for (int slot = 0; slot < SlotCount && slot < memory.TrainedList.size(); ++slot) {
+        if (memory.TrainedList[slot] != u"1" || !memory.Patterns[size_t(slot)].empty())
+            continue;
+        try {
+            const QString& file = slot < memory.FileList.size() ? memory.FileList[slot] : QString();
+            if (file.isEmpty())
+                throw TPictureError("no picture");
+            TPatternBytes pattern = PatternBytes(framer.FrameFile(file, memory.Framing).Pattern);
+            if (pattern.size() < inputs)
+                throw TPictureError("too few values");
+            pattern.resize(inputs);
+            memory.Patterns[size_t(slot)] = std::move(pattern);
+        } catch (const TPictureError&) {
+            unread.push_back(slot);
+        }
+    }
+    return unread;
+}
+
+TRehearsalResult RehearseMemory(TMemory& memory)
+{
+    const int outputs = memory.Network->GetNeuronCount(1);
+    std::vector<TRehearsalItem> items;
+    for (int slot = 0; slot < SlotCount && slot < memory.TrainedList.size(); ++slot) {
+        if (memory.TrainedList[slot] == u"1" && size_t(slot) < memory.Patterns.size()
+            && !memory.Patterns[size_t(slot)].empty())
+            items.push_back(
+                { memory.Patterns[size_t(slot)], TMemoProcessor::TargetsOf(slot, outputs), slot });
+    }
+    return TRehearsal().Rehearse(*memory.Network, items);
+}
+
+QString SlotsText(const QStringList& names, const std::vector<int>& which)
+{
+    QStringList parts;
+    for (const int slot : which)
+        parts << QStringLiteral("%1 (slot %2)").arg(slot < names.size() ? names[slot] : QString()).arg(slot);
+    return parts.join(QStringLiteral(", "));
+}
+
 void UseMemory(TMemoProcessor& processor, TMemory&& memory)
 {
     processor.ReleaseNetworks();
@@ -549,4 +647,7 @@ void UseMemory(TMemoProcessor& processor, TMemory&& memory)
     processor.NameList = std::move(memory.NameList);
     processor.FileList = std::move(memory.FileList);
     processor.TrainedList = std::move(memory.TrainedList);
+    processor.Framing = memory.Framing;
+    processor.Patterns = std::move(memory.Patterns);
+    processor.Patterns.resize(SlotCount);
 }

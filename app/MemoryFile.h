@@ -5,6 +5,8 @@
 // read in one pass and checked in full before any of it is used. The layout is in docs/formats.md.
 
 #include "app/MemoProcessor.h"
+#include "input/Framing.h"
+#include "network/Rehearsal.h"
 
 #include <QByteArray>
 #include <QString>
@@ -16,7 +18,8 @@ class TNeuralNetwork;
 
 namespace MemoryFile {
 inline constexpr char Magic[8] = { 'M', 'I', 'R', 'A', 'V', 'A', 'M', 'M' };
-inline constexpr uint32_t Version = 1;
+// 2 adds the framing and each used slot's pattern; files of format 1 still open.
+inline constexpr uint32_t Version = 2;
 // The suffix that the dialogs add, and their filter.
 inline constexpr char Suffix[] = "mmem";
 inline constexpr char DialogFilter[] = "Mirava memory (*.mmem)";
@@ -24,11 +27,16 @@ inline constexpr char DialogFilter[] = "Mirava memory (*.mmem)";
 inline constexpr int64_t SizeLimit = 256 * 1024 * 1024;
 } // namespace MemoryFile
 
-// A memory read from a file: a network of its own (with its own store file) and the three lists.
+// A memory read from a file: a network of its own (with its own store file), the three lists, the framing
+// of its pictures and the patterns of its used slots (SlotCount entries, empty where not known: a file of
+// format 1 keeps none).
 struct TMemory
 {
     std::unique_ptr<TNeuralNetwork> Network;
     QStringList NameList, FileList, TrainedList;
+    uint32_t Version = MemoryFile::Version; // the format of the file it came from
+    TFraming Framing = TFraming::Corner;
+    std::vector<TPatternBytes> Patterns;
 
     int UsedSlotCount() const;
 };
@@ -43,6 +51,15 @@ void SaveMemoryFile(const QString& path, TMemoProcessor& processor);
 TMemory ReadMemoryFile(const QString& path, const TNetworkShape& shape = TNetworkShape());
 // The same on bytes already in memory; `name` stands for the file in messages.
 TMemory ReadMemoryBytes(const QByteArray& bytes, const QString& name, const TNetworkShape& shape);
+
+// Frames the pictures of the used slots that have no pattern again (a memory from a file of format 1), with
+// the memory's framing. Returns the slots whose picture no longer reads; they keep no pattern.
+std::vector<int> RestorePatterns(TMemory& memory, const TFramer& framer);
+// Rehearses every used slot of the memory that has a pattern, on the memory's own network.
+TRehearsalResult RehearseMemory(TMemory& memory);
+// For the status bar: the used slots that are not rehearsed, by name and slot, e.g. "anna (slot 0), bodo
+// (slot 3)".
+QString SlotsText(const QStringList& names, const std::vector<int>& which);
 
 // Puts a memory into the processor: its networks are released (each deletes its store file) and the read
 // network and lists take their place. The slot files are not written here.

@@ -11,6 +11,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
@@ -138,6 +140,10 @@ protected:
     qsizetype DescriptionAt() const { return 8 + 4 + 4 + 4 + 8; }
     qsizetype StoreAt() const { return DescriptionAt() + (shape.InputCount + shape.OutputCount) * 20 + 8; }
     qsizetype ListsAt() const { return StoreAt() + qsizetype(shape.StoreLength() * 4); }
+    // Behind the lists: the framing ("corner"), then a size and the values of each slot's pattern (three
+    // used slots keep one), then the checksum.
+    qsizetype FramingAt() const { return PatternsAt() - 4 - 6; }
+    qsizetype PatternsAt() const { return good.size() - 4 - SlotCount * 4 - 3 * shape.InputCount; }
 
     // Reads `bytes` as a file into a processor in use and expects `message`; the processor keeps its memory.
     void ExpectRefused(const QByteArray& bytes, const QString& message)
@@ -151,7 +157,8 @@ protected:
     {
         TMemoProcessor inUse;
         Memorise(inUse, shape, 1);
-        EXPECT_EQ(Refusal(inUse, file), QString(message).replace("FILE", u'"' + file + u'"'));
+        EXPECT_EQ(Refusal(inUse, file).toStdString(),
+            QString(message).replace("FILE", u'"' + file + u'"').toStdString());
     }
 
     // The message of reading `file` into a processor in use, and whether its memory stayed as it was.
@@ -196,6 +203,8 @@ TEST(MemoryFile, AReopenedMemoryAnswersBitForBitAsBefore)
     EXPECT_EQ(after.FileList, before.FileList);
     EXPECT_EQ(after.TrainedList, before.TrainedList);
     EXPECT_TRUE(StoreBytes(*after.Networks[0]) == StoreBytes(*before.Networks[0]));
+    EXPECT_EQ(after.Patterns, before.Patterns);
+    EXPECT_EQ(after.Patterns[4], PatternBytes(SampleCorner(StripedPerson(4))));
 
     // Every probe, memorised or not, gets the very same 20 outputs from both.
     for (int probe = 0; probe < 6; ++probe) {
@@ -277,10 +286,10 @@ TEST_F(MemoryFileTest, ATruncatedFileIsRefusedWhereverItEnds)
         good.left(StoreAt() + 40), QStringLiteral("FILE is damaged: it ends before the end of its store"));
     ExpectRefused(good.left(ListsAt() + 30),
         QStringLiteral("FILE is damaged: its list of names claims 44 bytes, more than the file holds"));
-    const QString noChecksum
-        = QStringLiteral("FILE is damaged: its list of used flags claims 40 bytes, more than the file holds");
-    ExpectRefused(good.left(good.size() - 4), noChecksum);
-    ExpectRefused(good.left(good.size() - 1), noChecksum);
+    ExpectRefused(good.left(FramingAt() + 8), early.arg(u"framing"));
+    ExpectRefused(good.left(PatternsAt() + 40), early.arg(u"patterns"));
+    ExpectRefused(good.left(good.size() - 4), QStringLiteral("FILE is damaged: it ends before its checksum"));
+    ExpectRefused(good.left(good.size() - 1), QStringLiteral("FILE is damaged: it ends before its checksum"));
     ExpectRefused(good + "x", QStringLiteral("FILE is damaged: it holds 1 bytes after its checksum"));
 }
 
@@ -323,9 +332,9 @@ TEST_F(MemoryFileTest, WrongMagicNewerVersionAndOverlongCountsAreRefused)
     ExpectRefused("GIF89a", QStringLiteral("FILE is not a Mirava memory file"));
 
     bytes = good;
-    PutU32(bytes, 8, 2);
-    ExpectRefused(bytes, QStringLiteral("FILE was made by a newer Mirava (format 2)"));
-    ExpectRefused(Resealed(bytes), QStringLiteral("FILE was made by a newer Mirava (format 2)"));
+    PutU32(bytes, 8, 3);
+    ExpectRefused(bytes, QStringLiteral("FILE was made by a newer Mirava (format 3)"));
+    ExpectRefused(Resealed(bytes), QStringLiteral("FILE was made by a newer Mirava (format 3)"));
 
     // Counts that claim more than the file holds are refused before anything is set aside for them.
     bytes = good;
@@ -350,7 +359,7 @@ TEST_F(MemoryFileTest, ListsAreCheckedBehindAGoodChecksum)
 {
     const qsizetype names = ListsAt();
     QByteArray bytes = good;
-    const qsizetype lastFlagAt = bytes.size() - 4 - 2;
+    const qsizetype lastFlagAt = FramingAt() - 2;
     ASSERT_EQ(bytes[lastFlagAt], '0');
     bytes[lastFlagAt] = '2';
     ExpectRefused(
@@ -361,6 +370,92 @@ TEST_F(MemoryFileTest, ListsAreCheckedBehindAGoodChecksum)
     bytes = good;
     bytes[names + 4] = char(0xFF);
     ExpectRefused(Resealed(bytes), QStringLiteral("FILE is damaged: its list of names is not UTF-8 text"));
+}
+
+TEST_F(MemoryFileTest, FramingAndPatternsComeBackAndAreChecked)
+{
+    saved.Framing = TFraming::Face;
+    SaveMemoryFile(path, saved);
+    const TMemory memory = ReadMemoryFile(path, shape);
+    EXPECT_EQ(memory.Version, 2u);
+    EXPECT_EQ(memory.Framing, TFraming::Face);
+    EXPECT_EQ(memory.Patterns, saved.Patterns);
+    EXPECT_EQ(memory.Patterns[2].size(), size_t(shape.InputCount));
+    EXPECT_TRUE(memory.Patterns[3].empty());
+
+    QByteArray bytes = good;
+    bytes.replace(FramingAt() + 4, 6, "cornex");
+    ExpectRefused(Resealed(bytes),
+        QStringLiteral("FILE holds a memory that Mirava cannot use: its pictures are framed by \"cornex\", "
+                       "which Mirava does not know"));
+    bytes = good;
+    PutU32(bytes, PatternsAt(), 29);
+    ExpectRefused(
+        Resealed(bytes), QStringLiteral("FILE is damaged: the pattern of slot 0 has 29 values, not 30"));
+    bytes = good;
+    const qsizetype firstFlagAt = FramingAt() - 40;
+    ASSERT_EQ(bytes[firstFlagAt], '1');
+    bytes[firstFlagAt] = '0';
+    ExpectRefused(Resealed(bytes), QStringLiteral("FILE is damaged: free slot 0 keeps a pattern"));
+}
+
+// A memory saved before patterns were kept: format 1, the same file without the framing and the patterns. Its
+// network learnt each person once, and forgot some of them as it learnt the next.
+TEST_F(MemoryFileTest, AFileOfFormatOneGetsItsPatternsFromItsPicturesAndIsRehearsed)
+{
+    std::mt19937 random(4);
+    std::uniform_int_distribution<int> grey(40, 215);
+    std::normal_distribution<double> own(0.0, 6.0);
+    std::vector<int> face(size_t(shape.InputCount));
+    for (int& value : face)
+        value = grey(random);
+    TMemoProcessor old;
+    old.SaveSlotFilesOnMemorise = false;
+    old.RehearseOnMemorise = false;
+    old.Networks.push_back(TMemoProcessor::BuildNetwork(shape));
+    old.Networks.front()->SeedRandom(3);
+    old.Networks.front()->RandomizeWeights();
+    std::vector<QString> pictures;
+    for (int p = 0; p < 5; ++p) {
+        // Only the top row's first inputs reach a network of this size.
+        QImage picture(shape.InputCount, 2, QImage::Format_RGB888);
+        picture.fill(Qt::white);
+        for (int x = 0; x < shape.InputCount; ++x) {
+            const int value = std::clamp(int(std::lround(face[size_t(x)] + own(random))), 0, 255);
+            picture.setPixelColor(x, 0, QColor(value, value, value));
+        }
+        pictures.push_back(folder.filePath(QStringLiteral("p%1.bmp").arg(p)));
+        ASSERT_TRUE(picture.save(pictures.back()));
+        old.Memorise(QStringLiteral("p%1").arg(p), pictures.back(), SampleCorner(picture));
+    }
+    auto answeredAsThemselves = [&](TMemoProcessor& processor) {
+        int right = 0;
+        for (int p = 0; p < 5; ++p)
+            right += p != 2 && processor.Recognise(PatternValues(old.Patterns[size_t(p)])).BestSlot == p;
+        return right;
+    };
+    ASSERT_LT(answeredAsThemselves(old), 4);
+    SaveMemoryFile(path, old);
+    ASSERT_TRUE(QFile::remove(pictures[2]));
+    QByteArray formatOne = ReadBytes(path);
+    formatOne.truncate(formatOne.size() - 4 - SlotCount * 4 - 5 * shape.InputCount - 4 - 6);
+    PutU32(formatOne, 8, 1);
+    const QString oldPath = folder.filePath(QStringLiteral("old.mmem"));
+    WriteBytes(oldPath, Resealed(formatOne + "crc!"));
+
+    TMemory memory = ReadMemoryFile(oldPath, shape);
+    EXPECT_EQ(memory.Version, 1u);
+    EXPECT_EQ(memory.Framing, TFraming::Corner);
+    EXPECT_EQ(memory.Patterns, std::vector<TPatternBytes>(SlotCount));
+    EXPECT_EQ(RestorePatterns(memory, TFramer()), std::vector<int> { 2 });
+    EXPECT_EQ(memory.Patterns[0], old.Patterns[0]);
+    EXPECT_TRUE(memory.Patterns[2].empty());
+    EXPECT_EQ(SlotsText(memory.NameList, { 2 }), QStringLiteral("p2 (slot 2)"));
+    EXPECT_TRUE(RehearseMemory(memory).Converged);
+    TMemoProcessor opened;
+    UseMemory(opened, std::move(memory));
+    EXPECT_EQ(answeredAsThemselves(opened), 4);
+    EXPECT_EQ(opened.SlotsWithoutPattern(), std::vector<int> { 2 });
 }
 
 TEST_F(MemoryFileTest, AFolderAFifoAndAMissingFileAreRefusedAtOnce)
