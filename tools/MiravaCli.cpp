@@ -1,10 +1,12 @@
 // mirava-cli: Mirava's sampling, memorise and recognise steps from the command line.
 //
-//   mirava-cli pattern FILE                  the 10000 grey values of a picture, 100 to a line
-//   mirava-cli eval GALLERY PROBES [--json] [--seed N]
-//                                            memorise the first picture of every person in GALLERY,
+//   mirava-cli pattern FILE [--framing F] [--png OUT]
+//                                            the 10000 grey values of a picture, 100 to a line
+//   mirava-cli eval GALLERY PROBES [--json] [--seed N] [--framing F] [--per-person K] [--persons N]
+//                                  [--no-rehearse] [--baseline nearest]
+//                                            memorise the first pictures of every person in GALLERY,
 //                                            recognise every picture in PROBES, report the accuracy
-//   mirava-cli memorise --memory FILE [--seed N] NAME PICTURE
+//   mirava-cli memorise --memory FILE [--seed N] [--framing F] NAME PICTURE
 //   mirava-cli recognise --memory FILE PICTURE [--json]
 //   mirava-cli memory FILE [--json]           the same memory files as the window's Save and Open
 //
@@ -19,12 +21,14 @@
 #include "app/CommandLine.h"
 #include "app/FolderListing.h"
 #include "app/MemoProcessor.h"
-#include "app/MemoryFolderLock.h"
 #include "app/MemoryFile.h"
+#include "app/MemoryFolderLock.h"
 #include "app/TextFiles.h"
+#include "input/Framing.h"
 #include "network/NeuralNetwork.h"
 #include "pictures/PictureDecoder.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -62,28 +66,41 @@ constexpr int ExitFailure = 1; // a folder, a picture or the network failed
 constexpr int ExitUsage = 2; // the command line itself is wrong
 
 const char* const UsageText
-    = "usage: mirava-cli pattern FILE\n"
-      "       mirava-cli eval GALLERY PROBES [--json] [--seed N]\n"
+    = "usage: mirava-cli pattern FILE [--framing corner|fit|face] [--png OUT]\n"
+      "       mirava-cli eval GALLERY PROBES [--json] [--seed N] [--framing corner|fit|face]\n"
+      "                       [--per-person K] [--persons N] [--no-rehearse] [--baseline nearest]\n"
       "\n"
       "pattern  prints the 10000 grey values that Mirava samples from FILE (.bmp or .jpg),\n"
-      "         100 values to a line, top row first\n"
+      "         100 values to a line, top row first; --png OUT writes them as a 100 x 100\n"
+      "         grey picture instead\n"
+      "--framing  how a picture becomes those values: corner (its top-left 100 x 100 pixels,\n"
+      "         the default), fit (the whole picture scaled into the window), face (the face\n"
+      "         found, aligned and evenly lit; the whole picture when no face is found)\n"
       "eval     sets up the network, memorises the first picture of every person in the\n"
       "         folder GALLERY, recognises every picture in the folder PROBES and prints one\n"
       "         line per probe and a summary; --json prints the same as one JSON object.\n"
       "         The person pictured is the file name up to its first \"_\" or \".\".\n"
       "         The network's random start weights are drawn from seed N (default 1),\n"
       "         so that a run can be repeated; the window seeds them from the clock.\n"
+      "         --per-person K memorises the first K pictures of each person and --persons N\n"
+      "         only the first N persons, all within the 20 memory slots; --no-rehearse trains\n"
+      "         each memorised picture once and nothing else (no rehearsal of the others);\n"
+      "         --baseline nearest also scores a nearest-neighbour match (Euclidean) on the same\n"
+      "         patterns against the same memorised pictures.\n"
       "\n"
-      "       mirava-cli memorise --memory FILE [--seed N] NAME PICTURE\n"
+      "       mirava-cli memorise --memory FILE [--seed N] [--framing corner|fit|face] NAME PICTURE\n"
       "       mirava-cli recognise --memory FILE PICTURE [--json]\n"
       "       mirava-cli memory FILE [--json]\n"
       "\n"
       "memorise   opens the memory file FILE (.mmem, as the window's Save writes it), or sets up a\n"
       "           new network when FILE does not exist (start weights from seed N when given;\n"
       "           a FILE that exists keeps its network and N is not used),\n"
-      "           memorises PICTURE under NAME in the first free slot, writes FILE back and\n"
-      "           prints the slot number; a memory with all 20 slots used is an error\n"
-      "recognise  prints the name that the memory in FILE recognises in PICTURE; --json prints\n"
+      "           memorises PICTURE under NAME in the first free slot, rehearses the others, writes\n"
+      "           FILE back and prints the slot number; a memory with all 20 slots used is an error.\n"
+      "           A new FILE frames its pictures by --framing (default corner); a FILE that exists\n"
+      "           keeps the framing it has\n"
+      "recognise  prints the name that the memory in FILE recognises in PICTURE, framed as the\n"
+      "           memory frames its pictures; --json prints\n"
       "           slot, name, picture and the 20 outputs as one JSON object\n"
       "memory     lists the used slots of FILE (slot, name, picture) without changing it\n"
       "Exit status: 0 done, 1 a file or picture problem (FILE is then unchanged), 2 a wrong\n"
@@ -326,9 +343,64 @@ private:
     bool terminal;
 };
 
-int RunPattern(const QByteArray& path)
+// The options of pattern and eval.
+struct TEvalOptions
 {
-    const TInputPattern pattern = SampleCorner(LoadPictureNative(path));
+    bool json = false;
+    std::uint32_t seed = 1;
+    TFraming framing = TFraming::Corner;
+    int perPerson = 1; // memorised pictures of each person
+    int persons = 0; // the first this many persons of the gallery; 0: all
+    bool rehearse = true;
+    bool baselineNearest = false;
+    QByteArray png; // pattern: write the window as a picture here
+};
+
+// A picture framed as the network sees it, or why it could not be read.
+struct TFramed
+{
+    TFramedPicture picture;
+    QString error;
+};
+
+TFramed FrameOrError(const TFramer& framer, const QByteArray& path, TFraming framing)
+{
+    TFramed framed;
+    try {
+        framed.picture = framer.FrameNativeFile(path, framing);
+    } catch (const TPictureError& e) {
+        framed.error = OneLine(QString::fromStdString(e.what()));
+    }
+    return framed;
+}
+
+// Notes of the framing (no face found, a missing landmark model) on standard error, each once.
+void ReportNote(const TFramedPicture& picture, std::set<QString>& said, const QString& file)
+{
+    if (picture.Note.isEmpty())
+        return;
+    if (picture.Note == NoFaceFoundNote())
+        std::fprintf(stderr, "mirava-cli: %s: %s\n", qPrintable(file), qPrintable(picture.Note));
+    else if (said.insert(picture.Note).second)
+        std::fprintf(stderr, "mirava-cli: %s\n", qPrintable(picture.Note));
+}
+
+int RunPattern(const QByteArray& path, const TEvalOptions& options)
+{
+    const TFramer framer;
+    const TFramedPicture framed = framer.FrameNativeFile(path, options.framing);
+    std::set<QString> said;
+    ReportNote(framed, said, DisplayName(path));
+    if (!options.png.isEmpty()) {
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        if (!PatternImage(framed.Pattern).save(&buffer, "PNG"))
+            throw TCliError(QStringLiteral("cannot make a PNG picture of the window"));
+        WriteFileAtomically(QFile::decodeName(options.png), png);
+        return 0;
+    }
+    const TInputPattern& pattern = framed.Pattern;
     QByteArray text;
     text.reserve(pattern.size() * 4);
     for (std::size_t i = 0; i < pattern.size(); ++i) {
@@ -341,11 +413,13 @@ int RunPattern(const QByteArray& path)
 
 struct TProbeResult
 {
-    QString file, jsonFile, expected, answered, error;
+    QString file, jsonFile, expected, answered, nearest, error;
     float output = 0;
     double ms = 0;
     bool memorised = false; // the very picture that was memorised
     bool correct = false;
+    bool nearestCorrect = false;
+    bool faceFound = false;
 };
 
 QString Percent(int part, int whole)
@@ -353,35 +427,89 @@ QString Percent(int part, int whole)
     return whole == 0 ? QString("-") : QString::number(100.0 * part / whole, 'f', 1) + " %";
 }
 
-int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool json, std::uint32_t seed)
+// The gallery pattern nearest to a pattern (Euclidean), the first of equally near ones.
+size_t NearestOf(const std::vector<TInputPattern>& gallery, const TInputPattern& pattern)
+{
+    size_t best = 0;
+    double bestDistance = -1.0;
+    for (size_t g = 0; g < gallery.size(); ++g) {
+        double distance = 0.0;
+        for (size_t i = 0; i < pattern.size() && i < gallery[g].size(); ++i) {
+            const double d = double(pattern[i]) - double(gallery[g][i]);
+            distance += d * d;
+        }
+        if (bestDistance < 0.0 || distance < bestDistance) {
+            bestDistance = distance;
+            best = g;
+        }
+    }
+    return best;
+}
+
+int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, const TEvalOptions& options)
 {
     const std::vector<TCandidate> galleryFiles = ListPictures(galleryFolder, "gallery");
     const std::vector<TCandidate> probeFiles = ListPictures(probeFolder, "probe");
     const QString galleryShown = OneLine(QFile::decodeName(galleryFolder));
 
-    // The first picture of every person, in the order of the file names.
+    // The first pictures of every person, in the order of the file names.
     std::vector<TCandidate> memorised;
-    std::set<QString> persons;
-    for (const TCandidate& file : galleryFiles)
-        if (persons.insert(PersonOf(file.name)).second)
+    std::vector<QString> personOrder;
+    std::map<QString, int> taken;
+    for (const TCandidate& file : galleryFiles) {
+        const QString person = PersonOf(file.name);
+        if (!taken.contains(person)) {
+            if (options.persons > 0 && int(personOrder.size()) >= options.persons)
+                continue;
+            personOrder.push_back(person);
+        }
+        if (taken[person] < options.perPerson) {
+            ++taken[person];
             memorised.push_back(file);
-    if (int(memorised.size()) > SlotCount)
+        }
+    }
+    const std::set<QString> persons(personOrder.begin(), personOrder.end());
+    if (int(memorised.size()) > SlotCount && options.perPerson == 1)
         throw TCliError(QString("gallery folder \"%1\" shows %2 persons; Mirava can memorise at most %3")
                             .arg(galleryShown)
+                            .arg(persons.size())
+                            .arg(SlotCount));
+    if (int(memorised.size()) > SlotCount)
+        throw TCliError(QString("gallery folder \"%1\" shows %2 persons, %3 pictures with up to %4 of each; "
+                                "Mirava can memorise at most %5 (--persons N takes the first N persons only)")
+                            .arg(galleryShown)
+                            .arg(persons.size())
                             .arg(memorised.size())
+                            .arg(options.perPerson)
                             .arg(SlotCount));
 
-    // Read every gallery picture before the long set-up, so that a bad file stops the run at once.
-    std::vector<QImage> galleryPictures;
+    // Frame every gallery picture before the long set-up, so that a bad file stops the run at once.
+    const TFramer framer;
+    std::set<QString> said;
+    int facesFound = 0, fallbacks = 0;
+    auto countFace = [&](const TFramedPicture& picture) {
+        if (options.framing == TFraming::Face)
+            (picture.FaceFound ? facesFound : fallbacks) += 1;
+    };
+    TTimes framingTimes;
+    std::vector<TInputPattern> galleryPatterns;
     std::set<std::pair<dev_t, ino_t>> memorisedFiles;
     for (const TCandidate& file : memorised) {
-        galleryPictures.push_back(LoadPictureNative(file.path));
+        const auto start = TClock::now();
+        const TFramedPicture framed = framer.FrameNativeFile(file.path, options.framing);
+        framingTimes.ms.push_back(Milliseconds(TClock::now() - start));
+        ReportNote(framed, said, file.name);
+        countFace(framed);
+        galleryPatterns.push_back(framed.Pattern);
         if (const auto identity = FileIdentity(file.path))
             memorisedFiles.insert(*identity);
+        StopWhenAsked();
     }
 
     TMemoProcessor processor;
     processor.SaveSlotFilesOnMemorise = false;
+    processor.Framing = options.framing;
+    processor.RehearseOnMemorise = options.rehearse;
     std::fprintf(stderr, "mirava-cli: setting up the network\n");
     const auto setUpStart = TClock::now();
     StopWhenAsked();
@@ -389,40 +517,50 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
     const double setUpMs = Milliseconds(TClock::now() - setUpStart);
     // Draw the start weights again from a known seed: every record is still free, so this replaces them all.
     for (const auto& network : processor.Networks) {
-        network->SeedRandom(seed);
+        network->SeedRandom(options.seed);
         network->RandomizeWeights();
     }
+    processor.NetworkChanged();
 
-    // Memorise, timed like the window's command: sampling the shown picture, training once.
+    // Memorise, timed like the window's command once the picture is framed: the training and its rehearsal.
     TTimes memoriseTimes;
+    int mostPasses = 0, lastPasses = 0;
+    bool allConverged = true;
     TProgress memoriseProgress("memorising", int(memorised.size()));
     for (std::size_t i = 0; i < memorised.size(); ++i) {
         const auto start = TClock::now();
-        const TInputPattern pattern = SampleCorner(galleryPictures[i]);
-        const int slot
-            = processor.Memorise(PersonOf(memorised[i].name), QFile::decodeName(memorised[i].path), pattern);
+        const int slot = processor.Memorise(
+            PersonOf(memorised[i].name), QFile::decodeName(memorised[i].path), galleryPatterns[i]);
         memoriseTimes.ms.push_back(Milliseconds(TClock::now() - start));
         if (slot != int(i))
             throw TCliError(QString("memorising \"%1\" took slot %2 instead of %3")
                                 .arg(OneLine(QFile::decodeName(memorised[i].path)))
                                 .arg(slot)
                                 .arg(i));
+        if (options.rehearse) {
+            lastPasses = processor.LastRehearsal.Passes;
+            mostPasses = std::max(mostPasses, lastPasses);
+            allConverged = allConverged && processor.LastRehearsal.Converged;
+        }
         memoriseProgress.Step(int(i + 1));
         StopWhenAsked();
     }
 
-    // Each memorisation overwrites weights that earlier ones chose; ask again for the memorised pictures.
-    int memorisedCorrect = 0;
+    // The memorised pictures asked again after all memorising.
+    int memorisedCorrect = 0, nearestMemorisedCorrect = 0;
     for (std::size_t i = 0; i < memorised.size(); ++i) {
-        const auto answer = processor.Recognise(SampleCorner(galleryPictures[i]));
+        const auto answer = processor.Recognise(galleryPatterns[i]);
         if (answer.Found && answer.BestSlot == int(i))
             ++memorisedCorrect;
+        const size_t nearest = NearestOf(galleryPatterns, galleryPatterns[i]);
+        nearestMemorisedCorrect += PersonOf(memorised[nearest].name) == PersonOf(memorised[i].name);
     }
 
     std::vector<TProbeResult> results;
     TTimes recogniseTimes;
     TProgress recogniseProgress("recognising", int(probeFiles.size()));
     int correct = 0, read = 0, unknownPersons = 0, memorisedProbes = 0, memorisedProbesCorrect = 0;
+    int nearestCorrect = 0, nearestMemorisedProbesCorrect = 0;
     for (const TCandidate& file : probeFiles) {
         TProbeResult result;
         result.file = file.name;
@@ -430,10 +568,18 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
         result.expected = PersonOf(file.name);
         if (const auto identity = FileIdentity(file.path))
             result.memorised = memorisedFiles.contains(*identity);
-        try {
-            const QImage picture = LoadPictureNative(file.path);
+        const auto framingStart = TClock::now();
+        const TFramed framed = FrameOrError(framer, file.path, options.framing);
+        if (!framed.error.isEmpty()) {
+            result.error = framed.error;
+            std::fprintf(stderr, "mirava-cli: %s\n", qPrintable(result.error));
+        } else {
+            framingTimes.ms.push_back(Milliseconds(TClock::now() - framingStart));
+            ReportNote(framed.picture, said, file.name);
+            countFace(framed.picture);
+            result.faceFound = framed.picture.FaceFound;
             const auto start = TClock::now();
-            const auto answer = processor.Recognise(SampleCorner(picture));
+            const auto answer = processor.Recognise(framed.picture.Pattern);
             result.ms = Milliseconds(TClock::now() - start);
             recogniseTimes.ms.push_back(result.ms);
             if (answer.Found) {
@@ -441,16 +587,19 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
                 result.output = answer.Outputs[std::size_t(answer.BestSlot)];
             }
             result.correct = answer.Found && result.answered == result.expected;
+            if (options.baselineNearest) {
+                result.nearest = PersonOf(memorised[NearestOf(galleryPatterns, framed.picture.Pattern)].name);
+                result.nearestCorrect = result.nearest == result.expected;
+            }
             ++read;
             correct += result.correct;
+            nearestCorrect += result.nearestCorrect;
             unknownPersons += !persons.contains(result.expected);
             if (result.memorised) {
                 ++memorisedProbes;
                 memorisedProbesCorrect += result.correct;
+                nearestMemorisedProbesCorrect += result.nearestCorrect;
             }
-        } catch (const TPictureError& e) {
-            result.error = OneLine(QString::fromStdString(e.what()));
-            std::fprintf(stderr, "mirava-cli: %s\n", qPrintable(result.error));
         }
         results.push_back(result);
         recogniseProgress.Step(int(results.size()));
@@ -458,8 +607,10 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
     }
     const int unreadable = int(results.size()) - read;
     const int fresh = read - memorisedProbes, freshCorrect = correct - memorisedProbesCorrect;
+    const int nearestFreshCorrect = nearestCorrect - nearestMemorisedProbesCorrect;
+    const int gallerySize = int(memorised.size());
 
-    if (json) {
+    if (options.json) {
         QJsonArray probes;
         for (const TProbeResult& r : results) {
             QJsonObject o { { "file", r.jsonFile }, { "expected", r.expected },
@@ -469,6 +620,9 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
                 o.insert("output", double(r.output));
                 o.insert("time_ms", r.ms);
                 o.insert("correct", r.correct);
+                o.insert("face_found", r.faceFound);
+                if (options.baselineNearest)
+                    o.insert("nearest", r.nearest);
             } else
                 o.insert("error", r.error);
             probes.append(o);
@@ -477,15 +631,31 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
             return QJsonObject { { "count", int(t.ms.size()) }, { "mean_ms", t.Mean() },
                 { "p95_ms", t.Percentile(95) } };
         };
-        const QJsonObject summary { { "persons", int(memorised.size()) }, { "probes", int(results.size()) },
+        QJsonObject framing { { "mode", FramingName(options.framing) } };
+        if (options.framing == TFraming::Face) {
+            framing.insert("faces_found", facesFound);
+            framing.insert("fallbacks", fallbacks);
+        }
+        QJsonObject summary { { "persons", int(persons.size()) }, { "memorised_pictures", gallerySize },
+            { "per_person", options.perPerson }, { "probes", int(results.size()) },
             { "unreadable", unreadable }, { "probes_of_unknown_persons", unknownPersons },
             { "correct", correct }, { "accuracy", read ? double(correct) / read : 0.0 },
             { "fresh_probes", fresh }, { "fresh_correct", freshCorrect },
             { "fresh_accuracy", fresh ? double(freshCorrect) / fresh : 0.0 },
             { "memorised_correct", memorisedCorrect },
-            { "memorised_accuracy", double(memorisedCorrect) / double(memorised.size()) },
-            { "seed", qint64(seed) }, { "setup_ms", setUpMs }, { "memorise", times(memoriseTimes) },
+            { "memorised_accuracy", double(memorisedCorrect) / double(gallerySize) },
+            { "seed", qint64(options.seed) }, { "setup_ms", setUpMs }, { "framing", framing },
+            { "framing_time", times(framingTimes) }, { "memorise", times(memoriseTimes) },
             { "recognise", times(recogniseTimes) } };
+        summary.insert("rehearsal",
+            options.rehearse ? QJsonValue(QJsonObject {
+                { "passes_last", lastPasses }, { "passes_most", mostPasses }, { "converged", allConverged } })
+                             : QJsonValue(false));
+        if (options.baselineNearest)
+            summary.insert("baseline",
+                QJsonObject { { "method", "nearest" },
+                    { "fresh_accuracy", fresh ? double(nearestFreshCorrect) / fresh : 0.0 },
+                    { "memorised_accuracy", double(nearestMemorisedCorrect) / double(gallerySize) } });
         QJsonArray gallery;
         for (const TCandidate& m : memorised)
             gallery.append(m.exactName);
@@ -500,20 +670,38 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, bool
                     qPrintable(r.expected), "-", "-", "-");
                 continue;
             }
-            std::printf("%-24s %-12s %-12s %8.3f %9.2f  %s%s\n", qPrintable(r.file), qPrintable(r.expected),
+            std::printf("%-24s %-12s %-12s %8.3f %9.2f  %s%s%s\n", qPrintable(r.file), qPrintable(r.expected),
                 qPrintable(r.answered.isEmpty() ? QString("-") : r.answered), double(r.output), r.ms,
-                r.correct ? "ok" : "WRONG", r.memorised ? " (memorised)" : "");
+                r.correct ? "ok" : "WRONG", r.memorised ? " (memorised)" : "",
+                options.baselineNearest ? qPrintable(QString(" nearest: ") + r.nearest) : "");
         }
-        std::printf("\npersons memorised: %d (first picture of each in %s)\n", int(memorised.size()),
-            qPrintable(galleryShown));
-        std::printf("probes: %d read, %d unreadable, %d of persons not memorised\n", read, unreadable,
+        std::printf("\npersons memorised: %d (%d pictures, the first %d of each in %s)\n",
+            int(persons.size()), gallerySize, options.perPerson, qPrintable(galleryShown));
+        std::printf("framing: %s", qPrintable(FramingName(options.framing)));
+        if (options.framing == TFraming::Face)
+            std::printf(
+                " (a face found in %d pictures, the whole picture used in %d)", facesFound, fallbacks);
+        std::printf("\nprobes: %d read, %d unreadable, %d of persons not memorised\n", read, unreadable,
             unknownPersons);
         std::printf("accuracy: %d/%d = %s\n", correct, read, qPrintable(Percent(correct, read)));
         std::printf("accuracy on probes not memorised: %d/%d = %s\n", freshCorrect, fresh,
             qPrintable(Percent(freshCorrect, fresh)));
         std::printf("accuracy of the memorised pictures themselves: %d/%d = %s\n", memorisedCorrect,
-            int(memorised.size()), qPrintable(Percent(memorisedCorrect, int(memorised.size()))));
-        std::printf("network set-up: %.1f ms (start weights from seed %u)\n", setUpMs, unsigned(seed));
+            gallerySize, qPrintable(Percent(memorisedCorrect, gallerySize)));
+        if (options.baselineNearest)
+            std::printf("nearest neighbour: probes not memorised %d/%d = %s, memorised pictures %d/%d = %s\n",
+                nearestFreshCorrect, fresh, qPrintable(Percent(nearestFreshCorrect, fresh)),
+                nearestMemorisedCorrect, gallerySize,
+                qPrintable(Percent(nearestMemorisedCorrect, gallerySize)));
+        if (options.rehearse)
+            std::printf("rehearsal: %d passes after the last memorise, %d at most%s\n", lastPasses,
+                mostPasses, allConverged ? "" : " (not every rehearsal reached its aim)");
+        else
+            std::printf("rehearsal: off (each memorise trains its picture once)\n");
+        std::printf(
+            "network set-up: %.1f ms (start weights from seed %u)\n", setUpMs, unsigned(options.seed));
+        std::printf("framing: mean %.2f ms, 95th percentile %.2f ms (%zu pictures, decoding included)\n",
+            framingTimes.Mean(), framingTimes.Percentile(95), framingTimes.ms.size());
         std::printf("memorise: mean %.2f ms, 95th percentile %.2f ms (%zu pictures)\n", memoriseTimes.Mean(),
             memoriseTimes.Percentile(95), memoriseTimes.ms.size());
         std::printf("recognise: mean %.2f ms, 95th percentile %.2f ms (%zu pictures)\n",
@@ -531,6 +719,7 @@ struct TMemoryArguments
     QString memory;
     bool json = false;
     std::optional<std::uint32_t> seed;
+    std::optional<TFraming> framing; // memorise into a new memory file
     QStringList operands;
 };
 
@@ -544,18 +733,43 @@ void PrintLine(const QString& text)
     std::printf("%s\n", text.toUtf8().constData());
 }
 
-TMemoProcessor& OpenMemory(TMemoProcessor& processor, const QString& file)
+// A framing given for memorise into a memory file that frames its pictures otherwise.
+struct TFramingConflict
+{
+    QString message;
+};
+
+// Reads a memory file into the processor. A memory of format 1 (saved before patterns were kept) gets the
+// patterns of its slots from their pictures and is rehearsed over them, unless `rehearse` is false; the slots
+// whose pictures no longer read are named on standard error.
+TMemoProcessor& OpenMemory(TMemoProcessor& processor, const QString& file, bool rehearse = true)
 {
     processor.SaveSlotFilesOnMemorise = false;
-    UseMemory(processor, ReadMemoryFile(file));
+    TMemory memory = ReadMemoryFile(file);
+    if (memory.Version < 2 && rehearse) {
+        const std::vector<int> unread = RestorePatterns(memory, TFramer());
+        if (!unread.empty())
+            std::fprintf(stderr, "mirava-cli: not rehearsed, as their pictures no longer read: %s\n",
+                qPrintable(OneLine(SlotsText(memory.NameList, unread))));
+        RehearseMemory(memory);
+    }
+    UseMemory(processor, std::move(memory));
     return processor;
+}
+
+// The picture as the memory frames its pictures; a note of the framing goes to standard error.
+TInputPattern FramedPattern(const QString& path, TFraming framing)
+{
+    const TFramedPicture framed = TFramer().FrameFile(path, framing);
+    std::set<QString> said;
+    ReportNote(framed, said, OneLine(path));
+    return framed.Pattern;
 }
 
 int RunMemorise(const TMemoryArguments& arguments)
 {
     const QString& name = arguments.operands[0];
     const QString picturePath = QFileInfo(arguments.operands[1]).absoluteFilePath();
-    const TInputPattern pattern = SampleCorner(LoadPicture(picturePath));
     const TMemoryFolderLock lock(arguments.memory, TMemoryFolderLock::DefaultWait, StopWhenAsked);
     TMemoryFolderLock::RemoveLeftovers(arguments.memory);
     TMemoProcessor processor;
@@ -567,17 +781,27 @@ int RunMemorise(const TMemoryArguments& arguments)
         if (arguments.seed)
             std::fprintf(stderr, "mirava-cli: --seed %u not used: \"%s\" already holds a network\n",
                 unsigned(*arguments.seed), qPrintable(OneLine(arguments.memory)));
+        // A memory never mixes framings.
+        if (arguments.framing && *arguments.framing != processor.Framing)
+            throw TFramingConflict { QString(
+                "the memory in \"%1\" frames its pictures by \"%2\"; --framing %3 "
+                "is for a new memory file")
+                                         .arg(OneLine(arguments.memory), FramingName(processor.Framing),
+                                             FramingName(*arguments.framing)) };
     } else {
         processor.SetUpNetwork();
+        processor.Framing = arguments.framing.value_or(TFraming::Corner);
         if (arguments.seed) {
             processor.Networks.front()->SeedRandom(*arguments.seed);
             processor.Networks.front()->RandomizeWeights();
+            processor.NetworkChanged();
         }
     }
     if (processor.FirstFreeSlot() >= SlotCount)
         throw TCliError(QString("the memory in \"%1\" is full: all %2 slots are used")
                             .arg(arguments.memory)
                             .arg(SlotCount));
+    const TInputPattern pattern = FramedPattern(picturePath, processor.Framing);
     StopWhenAsked();
     const int slot = processor.Memorise(name, picturePath, pattern);
     StopWhenAsked();
@@ -588,9 +812,9 @@ int RunMemorise(const TMemoryArguments& arguments)
 
 int RunRecognise(const TMemoryArguments& arguments)
 {
-    const TInputPattern pattern = SampleCorner(LoadPicture(arguments.operands[0]));
     TMemoProcessor processor;
     OpenMemory(processor, arguments.memory);
+    const TInputPattern pattern = FramedPattern(arguments.operands[0], processor.Framing);
     const TMemoProcessor::TRecognition result = processor.Recognise(pattern);
     if (!result.Found)
         throw TCliError(QString("nothing is memorised in \"%1\"").arg(arguments.memory));
@@ -610,7 +834,7 @@ int RunRecognise(const TMemoryArguments& arguments)
 int RunMemory(const TMemoryArguments& arguments)
 {
     TMemoProcessor processor;
-    OpenMemory(processor, arguments.operands[0]);
+    OpenMemory(processor, arguments.operands[0], false);
     QJsonArray usedSlots;
     for (int slot = 0; slot < SlotCount; ++slot) {
         if (processor.TrainedList[slot] != u"1")
@@ -623,7 +847,7 @@ int RunMemory(const TMemoryArguments& arguments)
                 QString("%1\t%2\t%3").arg(slot).arg(processor.NameList[slot], processor.FileList[slot]));
     }
     if (arguments.json)
-        PrintJson(QJsonObject { { "slots", usedSlots } });
+        PrintJson(QJsonObject { { "framing", FramingName(processor.Framing) }, { "slots", usedSlots } });
     return std::fflush(stdout) == 0 ? 0 : ExitFailure;
 }
 
@@ -649,6 +873,10 @@ std::optional<int> RunMemoryCommand(const QString& command, const QList<QByteArr
             arguments.seed = i + 1 < args.size() ? args[++i].toUInt(&ok) : 0;
             if (!ok)
                 return UsageError("--seed wants a whole number from 0 to 4294967295");
+        } else if (arg == "--framing" && command == "memorise") {
+            arguments.framing = i + 1 < args.size() ? FramingFromName(args[++i]) : std::nullopt;
+            if (!arguments.framing)
+                return UsageError("--framing wants corner, fit or face");
         } else if (arg.startsWith("--")) {
             return UsageError(QString("unknown option \"%1\" for %2").arg(arg, command));
         } else {
@@ -680,6 +908,8 @@ std::optional<int> RunMemoryCommand(const QString& command, const QList<QByteArr
     } catch (const TStopped& stopped) {
         std::fprintf(stderr, "\nmirava-cli: stopped by signal %d; nothing was written\n", stopped.signal);
         return 128 + stopped.signal;
+    } catch (const TFramingConflict& conflict) {
+        return UsageError(conflict.message);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mirava-cli: %s\n", e.what());
         return ExitFailure;
@@ -708,18 +938,50 @@ int main(int argc, char** argv)
     const QString command = OneLine(QFile::decodeName(args.takeFirst()));
     if (const std::optional<int> status = RunMemoryCommand(command, args))
         return *status;
-    bool json = false;
-    std::uint32_t seed = 1;
+    TEvalOptions options;
     QList<QByteArray> operands;
+    auto wholeNumber = [](const QByteArray& text, int least, int most) -> std::optional<int> {
+        bool ok = false;
+        const int value = QString::fromLatin1(text).toInt(&ok);
+        return ok && value >= least && value <= most ? std::optional<int>(value) : std::nullopt;
+    };
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QByteArray& arg = args[i];
-        if (arg == "--json" && command == "eval")
-            json = true;
-        else if (arg == "--seed" && command == "eval") {
+        const bool eval = command == "eval";
+        const bool hasValue = i + 1 < args.size();
+        if (arg == "--json" && eval)
+            options.json = true;
+        else if (arg == "--seed" && eval) {
             bool ok = false;
-            seed = i + 1 < args.size() ? QString::fromLatin1(args[++i]).toUInt(&ok) : 0;
+            options.seed = hasValue ? QString::fromLatin1(args[++i]).toUInt(&ok) : 0;
             if (!ok)
                 return UsageError("--seed wants a whole number from 0 to 4294967295");
+        } else if (arg == "--framing" && (eval || command == "pattern")) {
+            const std::optional<TFraming> framing
+                = hasValue ? FramingFromName(QString::fromUtf8(args[++i])) : std::nullopt;
+            if (!framing)
+                return UsageError("--framing wants corner, fit or face");
+            options.framing = *framing;
+        } else if (arg == "--per-person" && eval) {
+            const std::optional<int> k = hasValue ? wholeNumber(args[++i], 1, SlotCount) : std::nullopt;
+            if (!k)
+                return UsageError(QString("--per-person wants a whole number from 1 to %1").arg(SlotCount));
+            options.perPerson = *k;
+        } else if (arg == "--persons" && eval) {
+            const std::optional<int> n = hasValue ? wholeNumber(args[++i], 1, SlotCount) : std::nullopt;
+            if (!n)
+                return UsageError(QString("--persons wants a whole number from 1 to %1").arg(SlotCount));
+            options.persons = *n;
+        } else if (arg == "--no-rehearse" && eval) {
+            options.rehearse = false;
+        } else if (arg == "--baseline" && eval) {
+            if (!hasValue || args[++i] != "nearest")
+                return UsageError("--baseline wants nearest");
+            options.baselineNearest = true;
+        } else if (arg == "--png" && command == "pattern") {
+            if (!hasValue || args[i + 1].isEmpty())
+                return UsageError("--png wants a file");
+            options.png = args[++i];
         } else if (arg.startsWith("--"))
             return UsageError(
                 QString("unknown option \"%1\" for %2").arg(OneLine(QFile::decodeName(arg)), command));
@@ -730,13 +992,13 @@ int main(int argc, char** argv)
         if (command == "pattern") {
             if (operands.size() != 1)
                 return UsageError("pattern wants exactly one picture file");
-            return RunPattern(operands[0]);
+            return RunPattern(operands[0], options);
         }
         if (command == "eval") {
             if (operands.size() != 2)
                 return UsageError("eval wants a gallery folder and a probe folder");
             WatchStopSignals();
-            return RunEval(operands[0], operands[1], json, seed);
+            return RunEval(operands[0], operands[1], options);
         }
         return UsageError(QString("unknown command \"%1\"").arg(command));
     } catch (const TStopped& stopped) {

@@ -223,3 +223,28 @@ TEST_F(CliMemory, AMemoriseRemovesWhatAKilledOneLeftBehind)
     EXPECT_TRUE(QFile::exists(fresh));
     EXPECT_TRUE(QFile::exists(other));
 }
+
+// A new memory file takes the framing it is given and keeps it: memorise and recognise frame by it, and a
+// memorise that asks for another framing is refused without changing the file.
+TEST_F(CliMemory, AMemoryKeepsItsFraming)
+{
+    TToolRun run = RunCli({ "memorise", "--memory", memory, "--framing", "fit", "Anna", Picture(0) });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    run = RunCli({ "memorise", "--memory", memory, "Bert", Picture(1) });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    run = RunCli({ "memory", memory, "--json" });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(run.out.toUtf8()).object()["framing"].toString(), "fit");
+    const TMemory kept = ReadMemoryFile(memory);
+    EXPECT_EQ(kept.Framing, TFraming::Fit);
+    EXPECT_EQ(kept.Patterns[1], PatternBytes(SampleFit(StripedPerson(1))));
+
+    const QByteArray saved = ReadBytes(memory);
+    run = RunCli({ "memorise", "--memory", memory, "--framing", "corner", "Carla", Picture(2) });
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(run.err.contains("frames its pictures by \"fit\"; --framing corner is for a new memory file"))
+        << run.err.toStdString();
+    EXPECT_TRUE(ReadBytes(memory) == saved);
+    run = RunCli({ "recognise", "--memory", memory, Picture(1) });
+    EXPECT_EQ(run.out, "Bert\n");
+}

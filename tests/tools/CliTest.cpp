@@ -64,10 +64,14 @@ std::vector<std::vector<int>> PatternRows(const TToolRun& run)
 
 TEST(CliArguments, BadCommandLinesExitWithUsage)
 {
-    const QList<QStringList> bad
-        = { {}, { "recognise", "x" }, { "pattern" }, { "pattern", "a.bmp", "b.bmp" }, { "eval", "onlyone" },
-              { "eval", "a", "b", "c" }, { "eval", "a", "b", "--jsn" }, { "pattern", "a.bmp", "--json" },
-              { "eval", "a", "b", "--seed", "x" }, { "eval", "a", "b", "--seed" } };
+    const QList<QStringList> bad = { {}, { "recognise", "x" }, { "pattern" }, { "pattern", "a.bmp", "b.bmp" },
+        { "eval", "onlyone" }, { "eval", "a", "b", "c" }, { "eval", "a", "b", "--jsn" },
+        { "pattern", "a.bmp", "--json" }, { "eval", "a", "b", "--seed", "x" }, { "eval", "a", "b", "--seed" },
+        { "eval", "a", "b", "--framing", "middle" }, { "pattern", "a.bmp", "--framing" },
+        { "eval", "a", "b", "--per-person", "0" }, { "eval", "a", "b", "--per-person", "21" },
+        { "eval", "a", "b", "--persons", "x" }, { "eval", "a", "b", "--baseline", "eigenfaces" },
+        { "pattern", "a.bmp", "--png" }, { "eval", "a", "b", "--png", "x.png" },
+        { "pattern", "a.bmp", "--no-rehearse" }, { "memory", "a.mmem", "--framing", "fit" } };
     for (const QStringList& args : bad) {
         const TToolRun run = RunCli(args);
         EXPECT_EQ(run.exitCode, 2) << args.join(' ').toStdString();
@@ -137,6 +141,29 @@ TEST(CliPattern, OnlyTheTopLeftWindowCountsAndMissingPixelsAre255)
     for (const auto& row : PatternRows(big))
         for (int v : row)
             ASSERT_EQ(v, 50);
+}
+
+// "fit" scales the whole picture into the window with 255 around it; --png writes the window as a picture.
+TEST(CliPattern, FitFramingAndThePngOfTheWindow)
+{
+    QTemporaryDir dir;
+    const QString wide = WritePicture(dir.filePath("wide.bmp"), 400, 200, QColor(40, 40, 40));
+    const TToolRun fit = RunCli({ "pattern", wide, "--framing", "fit" });
+    ASSERT_EQ(fit.exitCode, 0) << fit.err.toStdString();
+    const auto rows = PatternRows(fit);
+    ASSERT_EQ(rows.size(), 100u);
+    for (int y = 0; y < 100; ++y)
+        EXPECT_EQ(rows[y][50], y >= 25 && y < 75 ? 40 : 255) << y;
+
+    const QString png = dir.filePath("window.png");
+    const TToolRun written = RunCli({ "pattern", wide, "--framing", "fit", "--png", png });
+    ASSERT_EQ(written.exitCode, 0) << written.err.toStdString();
+    EXPECT_TRUE(written.out.isEmpty());
+    const QImage window(png);
+    ASSERT_EQ(window.size(), QSize(100, 100));
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            ASSERT_EQ(qGray(window.pixel(x, y)), rows[y][x]) << x << "," << y;
 }
 
 TEST(CliPattern, ReadsJpegAndReportsFilesItCannotRead)
@@ -241,6 +268,55 @@ TEST(CliEval, AnswersEachProbeAndGoesOnPastUnreadableOnes)
     EXPECT_TRUE(run.out.contains("recognise: mean "));
     // No slot files are left behind in the working folder.
     EXPECT_FALSE(QFile::exists("listname.ini"));
+}
+
+// Several pictures of each person, the nearest-neighbour baseline beside the network, with and without
+// rehearsal; and a gallery that needs more slots than there are.
+TEST(CliEval, PerPersonBaselineAndRehearsalOptions)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(RunFaces({ "--persons", "12", "--pictures", "3", "--bmp", dir.path() }).exitCode, 0);
+    const TToolRun tooMany = RunCli({ "eval", dir.path(), dir.path(), "--per-person", "2" });
+    EXPECT_EQ(tooMany.exitCode, 1);
+    EXPECT_TRUE(tooMany.err.contains("shows 12 persons, 24 pictures with up to 2 of each"))
+        << tooMany.err.toStdString();
+
+    for (const bool rehearse : { true, false }) {
+        QStringList args = { "eval", dir.path(), dir.path(), "--json", "--per-person", "2", "--persons", "3",
+            "--baseline", "nearest", "--framing", "fit" };
+        if (!rehearse)
+            args << "--no-rehearse";
+        const TToolRun run = RunCli(args);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const QJsonObject report = QJsonDocument::fromJson(run.out.toUtf8()).object();
+        EXPECT_EQ(report["gallery"].toArray().size(), 6);
+        EXPECT_EQ(report["gallery"].toArray()[1].toString(), "anna_2.bmp");
+        const QJsonObject summary = report["summary"].toObject();
+        EXPECT_EQ(summary["persons"].toInt(), 3);
+        EXPECT_EQ(summary["memorised_pictures"].toInt(), 6);
+        EXPECT_EQ(summary["fresh_probes"].toInt(), 30);
+        EXPECT_EQ(summary["framing"].toObject()["mode"].toString(), "fit");
+        const QJsonObject baseline = summary["baseline"].toObject();
+        EXPECT_EQ(baseline["method"].toString(), "nearest");
+        // Nearest neighbour finds every memorised picture itself.
+        EXPECT_DOUBLE_EQ(baseline["memorised_accuracy"].toDouble(), 1.0);
+        int nearestRight = 0, fresh = 0;
+        for (const QJsonValue& value : report["probes"].toArray()) {
+            const QJsonObject probe = value.toObject();
+            EXPECT_FALSE(probe["face_found"].toBool());
+            if (!probe["memorised"].toBool()) {
+                ++fresh;
+                nearestRight += probe["nearest"] == probe["expected"];
+            }
+        }
+        EXPECT_DOUBLE_EQ(baseline["fresh_accuracy"].toDouble(), double(nearestRight) / fresh);
+        if (rehearse) {
+            EXPECT_TRUE(summary["rehearsal"].toObject()["converged"].toBool());
+            EXPECT_DOUBLE_EQ(summary["memorised_accuracy"].toDouble(), 1.0);
+        } else {
+            EXPECT_EQ(summary["rehearsal"], QJsonValue(false));
+        }
+    }
 }
 
 TEST(CliEval, JsonReportOnGeneratedFaces)
