@@ -305,11 +305,17 @@ int TMemoProcessor::Memorise(const QString& name, const QString& path, const TIn
     return slot;
 }
 
-std::vector<float> TMemoProcessor::TargetsOf(int slot, int outputCount)
+std::vector<float> TMemoProcessor::TargetsOf(
+    int slot, int outputCount, const QStringList& names, const QStringList& trained)
 {
     std::vector<float> targets(size_t(std::max(outputCount, 0)), TargetOfOthers);
-    if (slot >= 0 && slot < outputCount)
-        targets[size_t(slot)] = TargetOfSlot;
+    const QString name = slot >= 0 && slot < names.size() ? TrimControl(names[slot]) : QString();
+    for (int other = 0; other < outputCount; ++other) {
+        if (other == slot
+            || (other < names.size() && other < trained.size() && trained[other] == u"1"
+                && TrimControl(names[other]) == name && !name.isEmpty()))
+            targets[size_t(other)] = TargetOfSlot;
+    }
     return targets;
 }
 
@@ -321,7 +327,7 @@ std::vector<TRehearsalItem> TMemoProcessor::RehearsalItems(int outputCount, int*
             continue;
         if (i == slot && indexOfSlot)
             *indexOfSlot = int(items.size());
-        items.push_back({ Patterns[size_t(i)], TargetsOf(i, outputCount), i });
+        items.push_back({ Patterns[size_t(i)], TargetsOf(i, outputCount, NameList, TrainedList) });
     }
     return items;
 }

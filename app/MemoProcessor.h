@@ -95,8 +95,11 @@ public:
     TRehearsalResult RehearseAll();
     // The used slots that have no pattern and so are not rehearsed.
     std::vector<int> SlotsWithoutPattern() const;
-    // What a slot's pattern is trained towards: 99 on the slot's own output, 1 on every other one.
-    static std::vector<float> TargetsOf(int slot, int outputCount);
+    // What a slot's pattern is trained towards when rehearsing: 99 on the slot's own output and on every
+    // used slot memorised under the same name (the same person, whose outputs should not be pushed apart),
+    // 1 on every other one. Names are compared without the white space around them.
+    static std::vector<float> TargetsOf(
+        int slot, int outputCount, const QStringList& names, const QStringList& trained);
     // The network changed other than by Memorise (its weights drawn again, say): rehearsal counts afresh.
     void NetworkChanged() { rehearsal.Forget(); }
     static QString AllSlotsUsedMessage(); // "All 20 memory slots are used"

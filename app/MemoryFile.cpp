@@ -626,8 +626,8 @@ TRehearsalResult RehearseMemory(TMemory& memory)
     for (int slot = 0; slot < SlotCount && slot < memory.TrainedList.size(); ++slot) {
         if (memory.TrainedList[slot] == u"1" && size_t(slot) < memory.Patterns.size()
             && !memory.Patterns[size_t(slot)].empty())
-            items.push_back(
-                { memory.Patterns[size_t(slot)], TMemoProcessor::TargetsOf(slot, outputs), slot });
+            items.push_back({ memory.Patterns[size_t(slot)],
+                TMemoProcessor::TargetsOf(slot, outputs, memory.NameList, memory.TrainedList) });
     }
     return TRehearsal().Rehearse(*memory.Network, items);
 }

@@ -115,7 +115,8 @@ void BM_TwentiethRehearsalByTraining(benchmark::State& state)
             memo.Memorise(QString::number(i), QString(), faces[size_t(i)]);
         std::vector<TRehearsalItem> items;
         for (int i = 0; i < SlotCount; ++i)
-            items.push_back({ PatternBytes(faces[size_t(i)]), TMemoProcessor::TargetsOf(i, SlotCount), i });
+            items.push_back({ PatternBytes(faces[size_t(i)]),
+                TMemoProcessor::TargetsOf(i, SlotCount, memo.NameList, memo.TrainedList) });
         TNeuralNetwork& network = *memo.Networks.front();
         const auto start = TClock::now();
         for (int j = 0; j < SampleSize * SampleSize; ++j)

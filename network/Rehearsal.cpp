@@ -2,6 +2,7 @@
 
 #include "network/StoreView.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -23,25 +24,29 @@ void Feed(TNeuralNetwork& network, const TRehearsalItem& item, bool targets)
         network.SetTarget(last, k, item.Targets[k]);
 }
 
-// Whether outputs answer an item: each in its target's interval, the item's own one strictly the largest.
+// Whether outputs answer an item: each in its target's interval, and one of the outputs with the highest
+// target strictly above every other output.
 template <class TOutputOf>
 bool Answered(const TSlots& v, uint32_t layer, size_t outputs, const TRehearsalItem& item, TOutputOf outputOf)
 {
-    float own = 0.0f;
+    if (outputs == 0 || item.Targets.size() < outputs)
+        return false;
+    const float top = *std::max_element(item.Targets.begin(), item.Targets.begin() + long(outputs));
+    float own = 0.0f, others = 0.0f;
+    bool anyOther = false;
     for (size_t k = 0; k < outputs; ++k) {
         const TCurve curve(v, v.NeuronAt(layer, uint32_t(k)));
         const float out = outputOf(k);
-        const float target = k < item.Targets.size() ? item.Targets[k] : 0.0f;
-        if (curve.Compare(out) != curve.Compare(target))
+        if (curve.Compare(out) != curve.Compare(item.Targets[k]))
             return false;
-        if (int(k) == item.Own)
-            own = out;
+        if (item.Targets[k] == top) {
+            own = std::max(own, out);
+        } else {
+            others = anyOther ? std::max(others, out) : out;
+            anyOther = true;
+        }
     }
-    for (size_t k = 0; k < outputs; ++k) {
-        if (int(k) != item.Own && !(outputOf(k) < own))
-            return false;
-    }
-    return item.Own >= 0 && size_t(item.Own) < outputs;
+    return !anyOther || own > others;
 }
 
 // The output of a neuron for a sum, as Activate computes it.

@@ -13,12 +13,12 @@
 #include <vector>
 
 // A pattern the network has learnt: one value per neuron of layer 0, each a whole number 0..255, and one
-// target per neuron of the last layer; `Own` is the output that must answer it most strongly.
+// target per neuron of the last layer. The outputs with the highest target are its own: one of them must
+// answer it most strongly.
 struct TRehearsalItem
 {
     std::vector<uint8_t> Inputs;
     std::vector<float> Targets;
-    int Own = 0;
 };
 
 struct TRehearsalResult
@@ -35,8 +35,8 @@ struct TRehearsalResult
 // names, say) stop here; real faces need a handful.
 constexpr int MaxRehearsalPasses = 100;
 
-// The items as the network answers them now: true when every item gives its own output the largest value
-// and every output lies in its target's interval. Propagates once per item.
+// The items as the network answers them now: true when, for every item, every output lies in its target's
+// interval and the largest output is one of the item's own. Propagates once per item.
 bool AnswersAll(TNeuralNetwork& network, const std::vector<TRehearsalItem>& items);
 
 // The plain rehearsal: before each pass, stop when AnswersAll holds or when maxPasses passes have run;

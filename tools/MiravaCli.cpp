@@ -83,7 +83,8 @@ const char* const UsageText
       "         The network's random start weights are drawn from seed N (default 1),\n"
       "         so that a run can be repeated; the window seeds them from the clock.\n"
       "         --per-person K memorises the first K pictures of each person and --persons N\n"
-      "         only the first N persons, all within the 20 memory slots; --no-rehearse trains\n"
+      "         only the first N persons (their probes only), all within the 20 memory slots;\n"
+      "         --no-rehearse trains\n"
       "         each memorised picture once and nothing else (no rehearsal of the others);\n"
       "         --baseline nearest also scores a nearest-neighbour match (Euclidean) on the same\n"
       "         patterns against the same memorised pictures.\n"
@@ -549,8 +550,9 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, cons
     // The memorised pictures asked again after all memorising.
     int memorisedCorrect = 0, nearestMemorisedCorrect = 0;
     for (std::size_t i = 0; i < memorised.size(); ++i) {
+        // By name, as every answer: a person memorised twice may be answered by either slot.
         const auto answer = processor.Recognise(galleryPatterns[i]);
-        if (answer.Found && answer.BestSlot == int(i))
+        if (answer.Found && processor.NameList[answer.BestSlot] == PersonOf(memorised[i].name))
             ++memorisedCorrect;
         const size_t nearest = NearestOf(galleryPatterns, galleryPatterns[i]);
         nearestMemorisedCorrect += PersonOf(memorised[nearest].name) == PersonOf(memorised[i].name);
@@ -558,10 +560,18 @@ int RunEval(const QByteArray& galleryFolder, const QByteArray& probeFolder, cons
 
     std::vector<TProbeResult> results;
     TTimes recogniseTimes;
-    TProgress recogniseProgress("recognising", int(probeFiles.size()));
+    const int considered
+        = int(std::count_if(probeFiles.begin(), probeFiles.end(), [&](const TCandidate& file) {
+              return options.persons == 0 || persons.contains(PersonOf(file.name));
+          }));
+    TProgress recogniseProgress("recognising", considered);
     int correct = 0, read = 0, unknownPersons = 0, memorisedProbes = 0, memorisedProbesCorrect = 0;
     int nearestCorrect = 0, nearestMemorisedProbesCorrect = 0;
     for (const TCandidate& file : probeFiles) {
+        // With --persons, probes of the persons left out could never be answered right: they are left out
+        // too.
+        if (options.persons > 0 && !persons.contains(PersonOf(file.name)))
+            continue;
         TProbeResult result;
         result.file = file.name;
         result.jsonFile = file.exactName;

@@ -94,8 +94,7 @@ TEST(InputPattern, OutsideThePictureReads255AndOnlyTheCornerCounts)
     EXPECT_TRUE(std::all_of(none.begin(), none.end(), [](float v) { return v == 255.0f; }));
 
     // Any pixel format samples the same values.
-    const TInputPattern argb
-        = SampleCorner(Filled(100, 100, QColor(255, 0, 1), QImage::Format_ARGB32));
+    const TInputPattern argb = SampleCorner(Filled(100, 100, QColor(255, 0, 1), QImage::Format_ARGB32));
     EXPECT_TRUE(std::all_of(argb.begin(), argb.end(), [](float v) { return v == 85.0f; }));
 }
 
@@ -122,6 +121,25 @@ TEST(BestSlot, UsedSlotsOnlyTiesToTheLowerSlot)
     EXPECT_EQ(TMemoProcessor::ChooseBestSlot(low, someUsed), 4);
 
     EXPECT_EQ(TMemoProcessor::ChooseBestSlot(outputs, Repeated("0", 20)), -1);
+}
+
+// A person memorised twice is one person: rehearsing one picture never pushes the other slot of that name
+// down.
+TEST(MemoProcessor, RehearsalTargetsKeepTheSlotsOfOneNameTogether)
+{
+    QStringList names = Repeated("", 20), trained = Repeated("0", 20);
+    names[0] = "Anna";
+    names[2] = " Anna ";
+    names[3] = "Bodo";
+    names[5] = "Anna"; // a free slot's old name does not count
+    for (int slot : { 0, 2, 3 })
+        trained[slot] = "1";
+    std::vector<float> expected(20, 1.0f);
+    expected[0] = expected[2] = 99.0f;
+    EXPECT_EQ(TMemoProcessor::TargetsOf(2, 20, names, trained), expected);
+    std::vector<float> bodo(20, 1.0f);
+    bodo[3] = 99.0f;
+    EXPECT_EQ(TMemoProcessor::TargetsOf(3, 20, names, trained), bodo);
 }
 
 TEST(MemoProcessor, StartsWithAllSlotsFreeAndRefusesWithoutNetwork)
@@ -298,8 +316,7 @@ TEST_F(MemoWithFiles, RecogniseChoosesTheMemorisedPersonAmongSeveral)
     const QByteArray names = ReadBytes(Here("listname.ini"));
     const QStringList trained = memo.TrainedList;
     for (int p = 0; p < People; ++p) {
-        const TMemoProcessor::TRecognition result
-            = memo.Recognise(SampleCorner(StripedPerson(p)));
+        const TMemoProcessor::TRecognition result = memo.Recognise(SampleCorner(StripedPerson(p)));
         EXPECT_TRUE(result.Found);
         EXPECT_EQ(result.BestSlot, p);
         EXPECT_EQ(result.Outputs.size(), size_t(SlotCount));
@@ -342,6 +359,7 @@ TEST_F(MemoWithFiles, AFailedMemoriseLeavesTheListsAndTheNetworkAsTheyWere)
     EXPECT_EQ(memo.NameList, names);
     EXPECT_EQ(memo.FileList, files);
     EXPECT_EQ(memo.TrainedList, trained);
+    EXPECT_TRUE(memo.Patterns[1].empty());
     EXPECT_EQ(memo.Recognise(bert).Outputs, outputsBefore); // untrained for Bert
     EXPECT_EQ(ReadBytes(Here("listname.ini")), namesFile);
 
@@ -527,8 +545,7 @@ TEST_F(MemoWithFiles, ALockFileThatIsNoRegularFileIsReportedWithoutWaiting)
     EXPECT_EQ(
         memo.LockSlotFolder(), QStringLiteral("Cannot create file \".mirava.lock\". Not a regular file"));
     memo.SetUpNetwork();
-    EXPECT_THROW(
-        memo.Memorise("Anna", "/a.bmp", SampleCorner(StripedPerson(0))), TAppError);
+    EXPECT_THROW(memo.Memorise("Anna", "/a.bmp", SampleCorner(StripedPerson(0))), TAppError);
     EXPECT_EQ(memo.UsedSlotCount(), 0);
     EXPECT_EQ(ReadBytes(Here("listname.ini")), QByteArray("<absent>"));
 }

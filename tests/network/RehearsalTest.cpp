@@ -27,7 +27,6 @@ std::vector<TRehearsalItem> Persons(int count, uint32_t seed)
     std::vector<TRehearsalItem> items;
     for (int p = 0; p < count; ++p) {
         TRehearsalItem item;
-        item.Own = p;
         for (int i = 0; i < Inputs; ++i)
             item.Inputs.push_back(uint8_t(std::clamp(int(std::lround(face[i] + own(random))), 0, 255)));
         item.Targets.assign(Outputs, 1.0f);
@@ -110,6 +109,20 @@ TEST(Rehearsal, PatternsThatCannotAllBeAnsweredStopAtTheBound)
     EXPECT_EQ(byCounting.Passes, 6);
     EXPECT_EQ(byTraining.Passes, 6);
     EXPECT_LT(LargestDifference(AllWeights(*plain), AllWeights(*counted)), 2e-6f);
+}
+
+// Two pictures of one person, each with both of the person's outputs as targets: either output may answer.
+TEST(Rehearsal, APatternMayBeAnsweredByAnyOfItsOwnOutputs)
+{
+    std::vector<TRehearsalItem> items = Persons(3, 19);
+    items[1].Targets[0] = 99.0f;
+    items[0].Targets[1] = 99.0f;
+    auto net = MakeNetwork({ InputLayer, OutputLayer }, 4);
+    const TRehearsalResult result = TRehearsal().Rehearse(*net, items);
+    EXPECT_TRUE(result.Converged);
+    EXPECT_TRUE(AnswersAll(*net, items));
+    items[1].Targets[0] = 1.0f; // now slot 0 must be low for the second picture, which it is not
+    EXPECT_FALSE(AnswersAll(*net, items));
 }
 
 // Records that a committed training used, or a network of another shape, are rehearsed by the plain loop.

@@ -275,7 +275,7 @@ TEST(CliEval, AnswersEachProbeAndGoesOnPastUnreadableOnes)
 TEST(CliEval, PerPersonBaselineAndRehearsalOptions)
 {
     QTemporaryDir dir;
-    ASSERT_EQ(RunFaces({ "--persons", "12", "--pictures", "3", "--bmp", dir.path() }).exitCode, 0);
+    ASSERT_EQ(RunFaces({ "--persons", "12", "--pictures", "4", "--bmp", dir.path() }).exitCode, 0);
     const TToolRun tooMany = RunCli({ "eval", dir.path(), dir.path(), "--per-person", "2" });
     EXPECT_EQ(tooMany.exitCode, 1);
     EXPECT_TRUE(tooMany.err.contains("shows 12 persons, 24 pictures with up to 2 of each"))
@@ -294,7 +294,7 @@ TEST(CliEval, PerPersonBaselineAndRehearsalOptions)
         const QJsonObject summary = report["summary"].toObject();
         EXPECT_EQ(summary["persons"].toInt(), 3);
         EXPECT_EQ(summary["memorised_pictures"].toInt(), 6);
-        EXPECT_EQ(summary["fresh_probes"].toInt(), 30);
+        EXPECT_EQ(summary["fresh_probes"].toInt(), 6); // only the probes of the three persons
         EXPECT_EQ(summary["framing"].toObject()["mode"].toString(), "fit");
         const QJsonObject baseline = summary["baseline"].toObject();
         EXPECT_EQ(baseline["method"].toString(), "nearest");
