@@ -15,6 +15,7 @@
 #include "pictures/PictureDecoder.h"
 #include "skin/TransparentMoviePlayerControl.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -1045,6 +1046,12 @@ QString TMainForm::ScreenReportText() const
         QStringLiteral("Modal"), modal ? QString::fromLatin1(modal->metaObject()->className()) : QString());
     const auto* box = qobject_cast<const QMessageBox*>(modal);
     text += ReportLine(QStringLiteral("ModalText"), box ? box->text() : QString());
+    // The buttons of a message box, in the box's order, for tests that press one.
+    const QList<QAbstractButton*> buttons = box ? box->buttons() : QList<QAbstractButton*>();
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        text += ReportLine(QStringLiteral("ModalButton%1").arg(i), buttons[i]->text());
+        text += ReportLine(QStringLiteral("Geometry.ModalButton%1").arg(i), ScreenRect(buttons[i]));
+    }
     text += ReportLine(QStringLiteral("Geometry.Modal"), ScreenRect(modal));
     text += ReportLine(QStringLiteral("Skin.Player"),
         TransparentMoviePlayerControl1->HasPlayer() ? QStringLiteral("1") : QStringLiteral("0"));
