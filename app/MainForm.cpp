@@ -8,12 +8,14 @@
 #include "app/MemoryFile.h"
 #include "app/MemoryFolderLock.h"
 #include "app/Messages.h"
+#include "app/QuitSignals.h"
 #include "app/TextFiles.h"
 #include "pictures/FileName.h"
 #include "pictures/Image.h"
 #include "pictures/PictureDecoder.h"
 #include "skin/TransparentMoviePlayerControl.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -35,7 +37,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <chrono>
-#include <cstdio>
 
 namespace {
 const QColor SkyBlue(166, 202, 240);
@@ -453,6 +454,9 @@ void TMainForm::FormShow()
     SelectFolder(AppFolder);
     // The slot files' folder is this program's while it runs; a second program there says so at once.
     const QString refusal = Memo.LockSlotFolder();
+    // What a stop cut short while it wrote the recovered memories left behind.
+    if (refusal.isEmpty())
+        TMemoryFolderLock::RemoveLeftovers(RecoveredMemoryPath());
     const QFileInfo recovered(RecoveredMemoryPath());
     if (!refusal.isEmpty())
         SetStatus(refusal);
@@ -483,9 +487,13 @@ void TMainForm::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void TMainForm::StopBySignal()
+int TMainForm::StopBySignal()
 {
     stopping = true;
+    stopFailures = 0;
+    // From here on nothing is shown or asked, and the dialogs that are open close unanswered; they return to
+    // whoever opened them once this has ended.
+    SetUnattended(true);
     // A Save or Open under way ends first (a file being written is then whole), and its outcome is taken.
     MemoryFileWorker->Finish();
     if (memoriesUnsaved && Memo.HasNetwork() && !closed) {
@@ -493,13 +501,18 @@ void TMainForm::StopBySignal()
         try {
             SaveMemoryFile(path, Memo);
             memoriesUnsaved = false;
-            std::fprintf(stderr, "mirava: stopped; the memories of %s were written to %s\n",
-                qPrintable(Persons(Memo.UsedSlotCount())), qPrintable(path));
+            WriteErrorLine(QStringLiteral("stopped; the memories of %1 were written to %2")
+                               .arg(Persons(Memo.UsedSlotCount()), path));
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "mirava: stopped; the memories could not be kept: %s\n", error.what());
+            WriteErrorLine(QStringLiteral("stopped; the memories could not be kept: %1")
+                               .arg(QString::fromUtf8(error.what())));
+            ++stopFailures;
         }
     }
     close();
+    if (!closed)
+        FormClose(); // a window that never came up is closed all the same
+    return stopFailures == 0 ? TQuitSignals::AllWritten : TQuitSignals::NotAllWritten;
 }
 
 QString TMainForm::RecoveredMemoryPath() const
@@ -514,7 +527,12 @@ void TMainForm::FormClose()
     try {
         Config.Write(Folders.ConfigFolder + QStringLiteral("app.ini"));
     } catch (const std::exception& error) {
-        ShowMessage(QString::fromUtf8(error.what()));
+        if (stopping) {
+            WriteErrorLine(QString::fromUtf8(error.what()));
+            ++stopFailures;
+        } else {
+            ShowMessage(QString::fromUtf8(error.what()));
+        }
     }
     FolderLister->Cancel();
     StopFillingPictureList();
@@ -803,10 +821,12 @@ void TMainForm::StartMemoryFileWork(
                 done();
             } catch (const std::exception& failure) {
                 // Nobody is there to answer a message box when a stop signal ends the program.
-                if (stopping)
-                    std::fprintf(stderr, "mirava: %s\n", failure.what());
-                else
+                if (stopping) {
+                    WriteErrorLine(QString::fromUtf8(failure.what()));
+                    ++stopFailures;
+                } else {
                     ShowMessage(QString::fromUtf8(failure.what()));
+                }
             }
             emit MemoryFileDone();
             if (closeWhenMemoryFileDone && !closed && !stopping) {
@@ -834,7 +854,12 @@ bool TMainForm::SaveMemoryCommand(std::function<void()> then)
         [this, file] {
             std::optional<TMemoryFolderLock> lock;
             try {
-                lock.emplace(file, SaveLockWait);
+                // A stop does not wait for the other program: the memories go to the recovery file instead.
+                lock.emplace(file, SaveLockWait, [this] {
+                    if (stopping)
+                        throw TAppError(QStringLiteral("The program was stopped while another program was "
+                                                       "writing a memory file in its folder"));
+                });
             } catch (const TAppError& busy) {
                 throw TAppError(QStringLiteral("Cannot create file \"%1\". %2")
                                     .arg(file, QString::fromUtf8(busy.what())));
@@ -1021,6 +1046,12 @@ QString TMainForm::ScreenReportText() const
         QStringLiteral("Modal"), modal ? QString::fromLatin1(modal->metaObject()->className()) : QString());
     const auto* box = qobject_cast<const QMessageBox*>(modal);
     text += ReportLine(QStringLiteral("ModalText"), box ? box->text() : QString());
+    // The buttons of a message box, in the box's order, for tests that press one.
+    const QList<QAbstractButton*> buttons = box ? box->buttons() : QList<QAbstractButton*>();
+    for (qsizetype i = 0; i < buttons.size(); ++i) {
+        text += ReportLine(QStringLiteral("ModalButton%1").arg(i), buttons[i]->text());
+        text += ReportLine(QStringLiteral("Geometry.ModalButton%1").arg(i), ScreenRect(buttons[i]));
+    }
     text += ReportLine(QStringLiteral("Geometry.Modal"), ScreenRect(modal));
     text += ReportLine(QStringLiteral("Skin.Player"),
         TransparentMoviePlayerControl1->HasPlayer() ? QStringLiteral("1") : QStringLiteral("0"));

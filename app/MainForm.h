@@ -9,6 +9,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <QTreeView>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -102,9 +103,12 @@ public:
     // current folder, the listed pictures and where their thumbnails show, the open modal dialog and the
     // skin's player: what a test needs to drive the window with the pointer and the keyboard.
     QString ScreenReportText() const;
-    // A stop by SIGTERM, SIGINT or SIGHUP: nobody is there to answer a question, so memories that were not
-    // saved go to RecoveredMemoryPath (reported on standard error), and the window closes without asking.
-    void StopBySignal();
+    // A stop by SIGTERM, SIGINT or SIGHUP: nobody is there to answer. The dialogs that are open close
+    // unanswered and nothing is shown or asked any more; a Save or Open under way ends first (a Save still
+    // waiting for another program's write gives up); memories that were not saved go to RecoveredMemoryPath;
+    // the window closes. What could not be written is named on standard error, one line each. Returns
+    // TQuitSignals::AllWritten or TQuitSignals::NotAllWritten.
+    int StopBySignal();
     // "recovered.mmem" beside the slot files.
     QString RecoveredMemoryPath() const;
     // Something was memorised since the last Save or Open.
@@ -238,7 +242,9 @@ private:
     bool shown = false;
     bool closed = false;
     bool memoriesUnsaved = false;
-    bool stopping = false; // closing because of a stop signal: no question
+    // Closing because of a stop signal: no question. Read by a Save that waits on the worker.
+    std::atomic<bool> stopping { false };
+    int stopFailures = 0; // files that the stop could not write
     QString memoryFileBusyText; // "Saving…" or "Opening…" while the worker writes or reads a memory file
     bool closeWhenMemoryFileDone = false; // a close came while the worker was busy
 };

@@ -32,8 +32,15 @@ TMemoryFolderLock::TMemoryFolderLock(
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR)
             return; // no locks here
-        if (whileWaiting)
-            whileWaiting();
+        if (whileWaiting) {
+            try {
+                whileWaiting();
+            } catch (...) {
+                ::close(fd); // given up: the folder is not kept open
+                fd = -1;
+                throw;
+            }
+        }
         if (std::chrono::steady_clock::now() > end) {
             ::close(fd);
             fd = -1;

@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
+#include <cstdio>
 
 namespace {
 TMessageHandler& MessageHandler()
@@ -19,10 +21,47 @@ TDialogRunner& DialogRunner()
     static TDialogRunner runner;
     return runner;
 }
+
+bool unattended = false;
 } // namespace
+
+void SetUnattended(bool value)
+{
+    unattended = value;
+    if (!unattended)
+        return;
+    // The innermost dialog first: the top of the stack of modal windows, until none is left.
+    while (QPointer<QWidget> modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal.data()))
+            dialog->reject();
+        else
+            modal->close();
+        if (modal && modal->isVisible())
+            break; // it would not close; the end of the event loops takes it down
+    }
+}
+
+bool Unattended()
+{
+    return unattended;
+}
+
+void WriteErrorLine(const QString& text)
+{
+    QString line = text;
+    line.replace(u'\r', u' ').replace(u'\n', u' ');
+    const QByteArray bytes = "mirava: " + line.toLocal8Bit() + '\n';
+    // One write for the whole line, so that lines of other writers never cut into it.
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
 
 void ShowMessage(const QString& text)
 {
+    if (unattended) {
+        WriteErrorLine(text);
+        return;
+    }
     if (MessageHandler()) {
         MessageHandler()(text);
         return;
@@ -44,6 +83,8 @@ TMessageHandler SetMessageHandler(TMessageHandler handler)
 
 int RunModal(QDialog& dialog)
 {
+    if (unattended)
+        return QDialog::Rejected;
     if (DialogRunner())
         return DialogRunner()(dialog);
     return dialog.exec();
@@ -65,7 +106,11 @@ TSaveAnswer AskSaveFirst(const QString& text)
     box.button(QMessageBox::Discard)->setText(QStringLiteral("Don't save"));
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);
-    switch (RunModal(box)) {
+    const int answer = RunModal(box);
+    // A box closed by a stop is no answer.
+    if (unattended)
+        return TSaveAnswer::Cancel;
+    switch (answer) {
     case QMessageBox::Save:
         return TSaveAnswer::Save;
     case QMessageBox::Discard:

@@ -20,6 +20,15 @@ TMessageHandler SetMessageHandler(TMessageHandler handler);
 int RunModal(QDialog& dialog);
 TDialogRunner SetDialogRunner(TDialogRunner runner);
 
+// From a stop by signal on nobody is there to answer. Every text that would be shown goes to standard error
+// instead (WriteErrorLine), no dialog opens (RunModal answers QDialog::Rejected at once, AskSaveFirst
+// Cancel), and the dialogs that are open now are closed without acting on them (each returns Rejected to
+// whoever opened it). The window's tests end it again with `false`.
+void SetUnattended(bool unattended);
+bool Unattended();
+// Writes "mirava: <text>" to standard error as one line: line breaks in the text become spaces.
+void WriteErrorLine(const QString& text);
+
 // The question asked before memories that were not saved would be lost.
 enum class TSaveAnswer { Save, DontSave, Cancel };
 // Asks `text` with Save / Don't save / Cancel in a box named "SaveQuestion", through RunModal. Closing the

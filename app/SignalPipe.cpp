@@ -15,9 +15,21 @@ std::atomic<int> writeEnds[NSIG];
 std::atomic<bool> cameEarly[NSIG];
 struct sigaction beforeEarly[NSIG];
 
+// What runs in the handler itself, before the rest; null for none.
+std::atomic<TSignalPipe::TImmediate> immediate[NSIG];
+
+void RunImmediate(int signalNumber)
+{
+    if (const TSignalPipe::TImmediate action = immediate[signalNumber].load())
+        action(signalNumber);
+}
+
 void EarlyHandler(int signalNumber)
 {
+    const int savedErrno = errno;
+    RunImmediate(signalNumber);
     cameEarly[signalNumber].store(true);
+    errno = savedErrno;
 }
 
 void WriteByte(int end)
@@ -29,6 +41,7 @@ void WriteByte(int end)
 void SignalHandler(int signalNumber)
 {
     const int savedErrno = errno;
+    RunImmediate(signalNumber);
     const int end = writeEnds[signalNumber].load();
     if (end >= 0)
         WriteByte(end);
@@ -51,6 +64,12 @@ void TSignalPipe::CatchEarly(std::initializer_list<int> signalNumbers)
     // Whoever started the program may have left them blocked: they are let through now, so that one that is
     // already pending is remembered at once instead of waiting for ever.
     ::pthread_sigmask(SIG_UNBLOCK, &blocked, nullptr);
+}
+
+void TSignalPipe::SetImmediate(std::initializer_list<int> signalNumbers, TImmediate action)
+{
+    for (int signalNumber : signalNumbers)
+        immediate[signalNumber].store(action);
 }
 
 TSignalPipe::TSignalPipe(std::initializer_list<int> signalNumbers, TAfterwards afterwards, QObject* parent)

@@ -22,6 +22,11 @@ public:
     // Catches the signals from the first moment of the program on, before any pipe exists (and unblocks
     // them): a signal that comes then is remembered, and the first pipe made for it later raises it once.
     static void CatchEarly(std::initializer_list<int> signalNumbers);
+    // Runs `action` inside the handler itself each time one of the signals comes, early or with a pipe,
+    // before anything else: for what must happen even while the GUI thread cannot answer. Only
+    // async-signal-safe calls may be made in it.
+    using TImmediate = void (*)(int signalNumber);
+    static void SetImmediate(std::initializer_list<int> signalNumbers, TImmediate action);
     ~TSignalPipe() override;
     bool Installed() const { return notifier != nullptr; }
 

@@ -63,6 +63,20 @@ void Describe(const struct stat& status, TMMFFileInfo& info)
     info.inode = status.st_ino;
 }
 
+// The files of the arrays that have one, for RemoveAllFilesNow. An entry is Free, being Written (by the array
+// that took it), Live (its path complete), or Removing (claimed by RemoveAllFilesNow, which then reads the
+// path while no one may change it). A path too long for an entry is left out; the next set-up removes it.
+enum TLiveState : int { Free, Written, Live, Removing };
+constexpr int LiveEntries = 32;
+constexpr size_t LivePathCapacity = 4096;
+struct TLiveFile
+{
+    std::atomic<int> state { Free };
+    char path[LivePathCapacity];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler may only use lock-free atomics");
+TLiveFile liveFiles[LiveEntries];
+
 TMMFSystem& OperatingSystem()
 {
     static TMMFSystem system;
@@ -236,6 +250,41 @@ TMMFArray::~TMMFArray()
     // A file that could not be deleted stays without its lock: the next set-up of a store
     // removes it.
     CloseFile();
+    ForgetLiveFile();
+}
+
+void TMMFArray::RecordLiveFile()
+{
+    if (liveEntry >= 0 || fileName.size() >= LivePathCapacity)
+        return;
+    for (int i = 0; i < LiveEntries; ++i) {
+        int expected = Free;
+        if (!liveFiles[i].state.compare_exchange_strong(expected, Written))
+            continue;
+        std::memcpy(liveFiles[i].path, fileName.c_str(), fileName.size() + 1);
+        liveFiles[i].state.store(Live);
+        liveEntry = i;
+        return;
+    }
+}
+
+void TMMFArray::ForgetLiveFile()
+{
+    if (liveEntry < 0)
+        return;
+    // An entry that RemoveAllFilesNow has claimed stays claimed: the process ends.
+    int expected = Live;
+    liveFiles[liveEntry].state.compare_exchange_strong(expected, Free);
+    liveEntry = -1;
+}
+
+void TMMFArray::RemoveAllFilesNow()
+{
+    for (TLiveFile& entry : liveFiles) {
+        int expected = Live;
+        if (entry.state.compare_exchange_strong(expected, Removing))
+            ::unlink(entry.path);
+    }
 }
 
 int TMMFArray::ElementSize(uint8_t code)
@@ -400,6 +449,7 @@ void TMMFArray::CreateLockedFile()
             fd = made;
             fileMade = true;
             fileLength = 0;
+            RecordLiveFile();
             return;
         }
         // Removed by such a clean-up before the lock was taken: the name is not this array's.
@@ -425,6 +475,7 @@ bool TMMFArray::RemoveFile()
         return false;
     CloseFile();
     fileMade = false;
+    ForgetLiveFile();
     return true;
 }
 
@@ -471,6 +522,7 @@ void TMMFArray::SetCount(uint32_t n)
             system->Remove(fileName);
         CloseFile();
         fileMade = false;
+        ForgetLiveFile();
         deleteOnRelease = true;
         fileName = MakeTempFileName();
         return;

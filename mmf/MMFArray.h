@@ -138,6 +138,10 @@ public:
     // Whether a file name (without folder) has the form of a store file: 8 characters of
     // TempNameAlphabet and ".tmp".
     static bool IsStoreFileName(const std::string& name);
+    // Deletes the file of every array that has one now, for a process that must end at once (a second stop
+    // signal): only async-signal-safe calls, so it may run in a signal handler or on any thread while the
+    // arrays are in use. The arrays must not be used afterwards; the process is meant to end right after.
+    static void RemoveAllFilesNow();
 
 private:
     // kept: bytes at the start of the file that hold the array's elements and stay as they are.
@@ -152,6 +156,9 @@ private:
     // Deletes the file (when it is gone, its descriptor is closed and the lock dropped).
     bool RemoveFile();
     void CloseFile();
+    // Enters the file in the table that RemoveAllFilesNow reads, and takes it out again.
+    void RecordLiveFile();
+    void ForgetLiveFile();
 
     TMMFSystem* system;
     uint32_t count = 0;
@@ -163,6 +170,7 @@ private:
     bool fileMade = false;
     // The open file while fileMade: it holds the lock that marks the file as in use.
     int fd = -1;
+    int liveEntry = -1; // the file's entry in the table of RemoveAllFilesNow, -1 when it has none
     // Bytes the file is known to hold: it never shrinks while the array uses it.
     uint64_t fileLength = 0;
     uint8_t dataType = DefaultDataType;

@@ -14,10 +14,13 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <optional>
+#include <sys/file.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -35,6 +38,7 @@ namespace {
 
 const QString ProgramPath = QStringLiteral(MIRAVA_E2E_PROGRAM);
 const QString FacesPath = QStringLiteral(MIRAVA_E2E_FACES);
+const QString CliPath = QStringLiteral(MIRAVA_E2E_CLI);
 const QString BuildSkin = QFileInfo(ProgramPath).absolutePath() + QStringLiteral("/skin.mrv");
 const QString ArtifactsFolder = QStringLiteral(MIRAVA_E2E_ARTIFACTS);
 const std::string XvfbPath = MIRAVA_E2E_XVFB;
@@ -126,7 +130,9 @@ protected:
     static QString ArtifactPath(const QString& what)
     {
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        return ArtifactsFolder + u'/' + QString::fromLatin1(test ? test->name() : "test") + u'-' + what;
+        // A parameterised test's name holds "/".
+        const QString name = QString::fromLatin1(test ? test->name() : "test").replace(u'/', u'-');
+        return ArtifactsFolder + u'/' + name + u'-' + what;
     }
 
     void SaveText(const QString& name, const QString& text)
@@ -277,7 +283,7 @@ protected:
         const std::optional<QRect> thumbnail = Rect(QStringLiteral("Geometry.Item%1").arg(index));
         ASSERT_TRUE(thumbnail) << "no place reported for " << Text(name);
         ClickAt(thumbnail->center());
-        const QString path = facesFolder + u'/' + name;
+        const QString path = Value("Folder") + name;
         ASSERT_TRUE(WaitFor([&](const TState& state) {
             return Get(state, "Path") == path && !Get(state, "Image1").isEmpty();
         })) << "the picture "
@@ -314,8 +320,7 @@ protected:
         const QRegularExpression timeText(TimeTextPattern);
         ASSERT_TRUE(WaitFor([&](const TState& state) {
             return !Get(state, "Label1").isEmpty() && timeText.match(Get(state, "StatusBar1")).hasMatch();
-        }))
-            << "recognise did not finish; state:\n"
+        })) << "recognise did not finish; state:\n"
             << Text(Describe(lastState));
         EXPECT_EQ(Text(Value("Label1")), Text(expectedName)) << "for " << Text(picture);
         EXPECT_EQ(Text(Value("Edit2")), Text(expectedName));
@@ -538,6 +543,327 @@ TEST_F(WholeWindow, WithoutThePlayerLibraryTheWindowStillWorks)
     EXPECT_EQ(Text(Value("Skin.Player")), "0");
     EXPECT_EQ(Text(Value("Modal")), "") << "a missing player library must not bring up a message";
     ASSERT_NO_FATAL_FAILURE(ExpectNoCommandFromTheTopPanel());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stops by signal: whatever the window shows, the program ends within 5 s without waiting for anybody, names
+// on standard error what it could not write, and keeps the memories that were not saved in "recovered.mmem".
+
+// What is on screen (or under way) when the signal comes.
+enum class TStopState {
+    AppIniUnwritable,
+    AboutBox,
+    SaveDialog,
+    OpenDialog,
+    MessageBox,
+    SaveQuestion,
+    SaveWaiting
+};
+
+struct TStopCase
+{
+    TStopState State;
+    int Signal;
+};
+
+std::string StopCaseName(const ::testing::TestParamInfo<TStopCase>& info);
+
+void PrintTo(const TStopCase& stop, std::ostream* out)
+{
+    *out << StopCaseName({ stop, 0 });
+}
+
+std::string StopCaseName(const ::testing::TestParamInfo<TStopCase>& info)
+{
+    static const std::map<TStopState, std::string> names {
+        { TStopState::AppIniUnwritable, "AppIniUnwritable" },
+        { TStopState::AboutBox, "AboutBox" },
+        { TStopState::SaveDialog, "SaveDialog" },
+        { TStopState::OpenDialog, "OpenDialog" },
+        { TStopState::MessageBox, "MessageBox" },
+        { TStopState::SaveQuestion, "SaveQuestion" },
+        { TStopState::SaveWaiting, "SaveWaiting" },
+    };
+    return names.at(info.param.State) + "_" + sigabbrev_np(info.param.Signal);
+}
+
+class StopBySignal : public WholeWindow
+{
+protected:
+    // A copy of the program with its player, its skin and one picture, in a folder of its own, so that its
+    // app.ini can be made unwritable.
+    void UseStopCopy()
+    {
+        const QString buildFolder = QFileInfo(ProgramPath).absolutePath();
+        ASSERT_NO_FATAL_FAILURE(UseProgramCopy(true));
+        ASSERT_TRUE(QFile::copy(BuildSkin, programFolder + QStringLiteral("skin.mrv")));
+        ASSERT_TRUE(QFile::copy(
+            buildFolder + QStringLiteral("/anna_1.bmp"), programFolder + QStringLiteral("anna_1.bmp")));
+    }
+
+    // Up with a network and one person memorised and not saved; the "OK!" of the memorise is left open.
+    void StartWithOnePersonUnsaved()
+    {
+        ASSERT_NO_FATAL_FAILURE(StartXServer());
+        ASSERT_NO_FATAL_FAILURE(StartProgram());
+        ASSERT_NO_FATAL_FAILURE(WaitForWindow());
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(3));
+        ASSERT_NO_FATAL_FAILURE(CloseMessage([](const QString& text) { return text == u"OK!"; }, "\"OK!\""));
+        ASSERT_NO_FATAL_FAILURE(PickPicture(QStringLiteral("anna_1.bmp")));
+        ASSERT_TRUE(Rect("Geometry.Edit2")) << "no place reported for Edit2";
+        ClickAt(Rect("Geometry.Edit2")->center());
+        Xdotool({ "type", "--delay", "30", "Anna" });
+        ASSERT_TRUE(WaitForValue(QStringLiteral("Edit2"), QStringLiteral("Anna")));
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(8));
+        const QRegularExpression timeText(TimeTextPattern);
+        ASSERT_TRUE(WaitFor([&](const TState& state) {
+            return timeText.match(Get(state, "ModalText")).hasMatch();
+        })) << "no \"OK!\" after the memorise; state:\n"
+            << Text(Describe(lastState));
+    }
+
+    void ClickModalButton(const QString& text)
+    {
+        for (int i = 0; !Value(QStringLiteral("ModalButton%1").arg(i)).isEmpty(); ++i) {
+            if (Value(QStringLiteral("ModalButton%1").arg(i)) != text)
+                continue;
+            const std::optional<QRect> button = Rect(QStringLiteral("Geometry.ModalButton%1").arg(i));
+            ASSERT_TRUE(button) << "no place reported for the button " << Text(text);
+            ClickAt(button->center());
+            return;
+        }
+        FAIL() << "no button " << Text(text) << "; state:\n" << Text(Describe(lastState));
+    }
+
+    // Sends the signal and waits for the end; how long it took, or nothing when the program is still there
+    // after `limit`.
+    std::optional<std::chrono::milliseconds> SignalAndWait(int signal, std::chrono::milliseconds limit = 10s)
+    {
+        const auto sent = std::chrono::steady_clock::now();
+        ::kill(program.Pid(), signal);
+        while (program.Running()) {
+            if (std::chrono::steady_clock::now() - sent > limit)
+                return std::nullopt;
+            std::this_thread::sleep_for(5ms);
+        }
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent);
+    }
+
+    // The exit code, or -1 when the program did not end by exit.
+    int ExitCode() const
+    {
+        const int status = program.ExitStatus();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    QString Log() { return QString::fromLocal8Bit(ReadFile(ArtifactPath(QStringLiteral("mirava.log")))); }
+
+    static QByteArray ReadFile(const QString& path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // The used slots of a memory file as mirava-cli lists them ("slot<TAB>name<TAB>picture" lines).
+    QString UsedSlots(const QString& memory)
+    {
+        const QString listing = ArtifactPath(QStringLiteral("slots.txt"));
+        std::string error;
+        const int code = E2e::Run(
+            { { Text(CliPath), "memory", Text(memory) }, E2e::Environment({}, {}), {}, Text(listing) }, 30s,
+            error);
+        EXPECT_EQ(code, 0) << "mirava-cli memory " << Text(memory) << ": " << error;
+        return QString::fromUtf8(ReadFile(listing));
+    }
+
+    // The network's store files left in the test's temporary folder.
+    QStringList StoreFiles() const
+    {
+        return QDir(work.filePath(QStringLiteral("tmp/mirava-%1").arg(::geteuid())))
+            .entryList({ QStringLiteral("*.tmp") }, QDir::Files);
+    }
+};
+
+class StopInEveryState : public StopBySignal, public ::testing::WithParamInterface<TStopCase>
+{
+};
+
+TEST_P(StopInEveryState, EndsInTimeNamesWhatFailedAndKeepsTheMemories)
+{
+    const TStopCase stop = GetParam();
+    ASSERT_NO_FATAL_FAILURE(UseStopCopy());
+    if (stop.State == TStopState::AppIniUnwritable) {
+        ASSERT_TRUE(QFile::link(QStringLiteral("/dev/zero"), programFolder + QStringLiteral("app.ini")));
+    }
+    ASSERT_NO_FATAL_FAILURE(StartWithOnePersonUnsaved());
+    const QRegularExpression timeText(TimeTextPattern);
+    if (stop.State != TStopState::MessageBox) {
+        ASSERT_NO_FATAL_FAILURE(
+            CloseMessage([&](const QString& text) { return timeText.match(text).hasMatch(); }, "\"OK!\""));
+    }
+    const QString question = QStringLiteral("Save the memories of 1 person first?");
+    const QString memory = work.filePath(QStringLiteral("people.mmem"));
+    int heldFolder = -1; // the lock of another program writing a memory file in the test's folder
+    switch (stop.State) {
+    case TStopState::AboutBox:
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(0));
+        ASSERT_TRUE(WaitForValue(QStringLiteral("Modal"), QStringLiteral("TAboutBox")))
+            << "state:\n"
+            << Text(Describe(lastState));
+        break;
+    case TStopState::SaveDialog:
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(1));
+        ASSERT_TRUE(WaitForValue(QStringLiteral("Modal"), QStringLiteral("QFileDialog")))
+            << "state:\n"
+            << Text(Describe(lastState));
+        break;
+    case TStopState::OpenDialog:
+        // The user lets the memories go for the Open, which the stop then never carries out.
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(2));
+        ASSERT_TRUE(WaitForValue(QStringLiteral("ModalText"), question)) << "state:\n"
+                                                                         << Text(Describe(lastState));
+        ASSERT_NO_FATAL_FAILURE(ClickModalButton(QStringLiteral("Don't save")));
+        ASSERT_TRUE(WaitForValue(QStringLiteral("Modal"), QStringLiteral("QFileDialog")))
+            << "state:\n"
+            << Text(Describe(lastState));
+        break;
+    case TStopState::SaveQuestion:
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(3));
+        ASSERT_TRUE(WaitForValue(QStringLiteral("ModalText"), question)) << "state:\n"
+                                                                         << Text(Describe(lastState));
+        break;
+    case TStopState::SaveWaiting:
+        heldFolder = ::open(QFile::encodeName(work.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ASSERT_EQ(::flock(heldFolder, LOCK_EX), 0);
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(1));
+        ASSERT_NO_FATAL_FAILURE(AnswerFileDialog(QStringLiteral("people"), QStringLiteral("Saving…")));
+        break;
+    case TStopState::AppIniUnwritable:
+    case TStopState::MessageBox:
+        break;
+    }
+    ASSERT_EQ(Value("Modal").isEmpty(),
+        stop.State == TStopState::AppIniUnwritable || stop.State == TStopState::SaveWaiting)
+        << Text(Describe(lastState));
+
+    ASSERT_EQ(StoreFiles().size(), 1);
+    SaveScreenshot(QStringLiteral("before-stop.png"));
+    const std::optional<std::chrono::milliseconds> took = SignalAndWait(stop.Signal);
+    if (heldFolder >= 0)
+        ::close(heldFolder);
+    ASSERT_TRUE(took) << "the program did not end within 10 s of " << sigabbrev_np(stop.Signal) << "; log:\n"
+                      << Text(Log());
+    std::printf(
+        "stopped by %s in %lld ms\n", sigabbrev_np(stop.Signal), static_cast<long long>(took->count()));
+    EXPECT_LT(*took, 5s);
+
+    // One line for each file that could not be written, and then a status that says so.
+    const QString log = Log();
+    QStringList failures;
+    for (const QString& line : log.split(u'\n'))
+        if (line.startsWith(QStringLiteral("mirava: Cannot create file")))
+            failures.append(line);
+    QStringList expected;
+    if (stop.State == TStopState::AppIniUnwritable)
+        expected = {
+            QStringLiteral("mirava: Cannot create file \"%1app.ini\". Not a regular file").arg(programFolder)
+        };
+    if (stop.State == TStopState::SaveWaiting)
+        expected = { QStringLiteral(
+            "mirava: Cannot create file \"%1\". The program was stopped while another program was "
+            "writing a memory file in its folder")
+                         .arg(memory) };
+    EXPECT_EQ(failures, expected) << Text(log);
+    EXPECT_EQ(ExitCode(), expected.isEmpty() ? 0 : 1) << "status " << program.ExitStatus();
+
+    // The person memorised is kept, and nothing else is left behind.
+    const QString recovered = work.filePath(QStringLiteral("recovered.mmem"));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("mirava: stopped; the memories of 1 person were written to ") + recovered))
+        << Text(log);
+    EXPECT_EQ(UsedSlots(recovered), QStringLiteral("0\tAnna\t%1anna_1.bmp\n").arg(programFolder));
+    EXPECT_FALSE(QFileInfo::exists(memory));
+    EXPECT_EQ(StoreFiles(), QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopInEveryState,
+    ::testing::Values(TStopCase { TStopState::AppIniUnwritable, SIGTERM },
+        TStopCase { TStopState::AboutBox, SIGTERM }, TStopCase { TStopState::SaveDialog, SIGTERM },
+        TStopCase { TStopState::OpenDialog, SIGTERM }, TStopCase { TStopState::MessageBox, SIGTERM },
+        TStopCase { TStopState::SaveQuestion, SIGTERM }, TStopCase { TStopState::SaveWaiting, SIGTERM },
+        TStopCase { TStopState::AboutBox, SIGINT }, TStopCase { TStopState::AboutBox, SIGHUP }),
+    StopCaseName);
+
+// An X server that stops answering (SIGSTOP) holds the program's GUI thread in its next drawing: a stop that
+// cannot go on, with the network's store file on disk.
+class StopWithoutDisplay : public StopBySignal
+{
+protected:
+    void StopDisplay()
+    {
+        ASSERT_EQ(::kill(xserver.Pid(), SIGSTOP), 0);
+        displayStopped = true;
+    }
+
+    // The display answers again before anything else looks at it.
+    void TearDown() override
+    {
+        if (displayStopped)
+            ::kill(xserver.Pid(), SIGCONT);
+        StopBySignal::TearDown();
+    }
+
+    bool displayStopped = false;
+};
+
+TEST_F(StopWithoutDisplay, AStopThatCannotGoOnIsCutShortInTime)
+{
+    ASSERT_NO_FATAL_FAILURE(UseStopCopy());
+    ASSERT_NO_FATAL_FAILURE(StartWithOnePersonUnsaved());
+    ASSERT_EQ(StoreFiles().size(), 1);
+    ASSERT_NO_FATAL_FAILURE(StopDisplay());
+    const std::optional<std::chrono::milliseconds> took = SignalAndWait(SIGTERM);
+    ASSERT_TRUE(took) << "the program did not end within 10 s; log:\n" << Text(Log());
+    std::printf("cut short %lld ms after SIGTERM\n", static_cast<long long>(took->count()));
+    EXPECT_LT(*took, 5s);
+    EXPECT_EQ(ExitCode(), 128 + SIGTERM);
+    EXPECT_TRUE(
+        Log().contains(QStringLiteral("mirava: the stop did not end within 4000 ms and was cut short")))
+        << Text(Log());
+    EXPECT_EQ(StoreFiles(), QStringList()) << "the store file was left behind";
+}
+
+TEST_F(StopWithoutDisplay, ASecondSignalEndsTheStopAtOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(UseStopCopy());
+    ASSERT_NO_FATAL_FAILURE(StartWithOnePersonUnsaved());
+    ASSERT_EQ(StoreFiles().size(), 1);
+    ASSERT_NO_FATAL_FAILURE(StopDisplay());
+    ASSERT_FALSE(SignalAndWait(SIGTERM, 300ms)) << "the first signal ended it; log:\n" << Text(Log());
+    const std::optional<std::chrono::milliseconds> took = SignalAndWait(SIGINT);
+    ASSERT_TRUE(took) << "the program did not end within 10 s; log:\n" << Text(Log());
+    std::printf("ended %lld ms after the second signal\n", static_cast<long long>(took->count()));
+    // Ended by the second signal, not by the time limit of the first (which would be 128 + SIGTERM).
+    EXPECT_EQ(ExitCode(), 128 + SIGINT);
+    EXPECT_TRUE(Log().contains(QStringLiteral("mirava: a second signal ended the stop at once")))
+        << Text(Log());
+    EXPECT_EQ(StoreFiles(), QStringList()) << "the store file was left behind";
+}
+
+TEST_F(StopWithoutDisplay, AWindowThatNeverCameUpEndsInTimeToo)
+{
+    ASSERT_NO_FATAL_FAILURE(UseStopCopy());
+    ASSERT_NO_FATAL_FAILURE(StartXServer());
+    ASSERT_NO_FATAL_FAILURE(StopDisplay());
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    // Waits for the display that does not answer.
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(program.Running()) << Text(Log());
+    const std::optional<std::chrono::milliseconds> took = SignalAndWait(SIGTERM);
+    ASSERT_TRUE(took) << "the program did not end within 10 s; log:\n" << Text(Log());
+    std::printf("ended %lld ms after SIGTERM\n", static_cast<long long>(took->count()));
+    EXPECT_LT(*took, 5s);
+    EXPECT_EQ(ExitCode(), 128 + SIGTERM) << Text(Log());
 }
 
 } // namespace

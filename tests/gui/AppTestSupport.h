@@ -39,6 +39,7 @@ protected:
     void TearDown() override
     {
         form.reset();
+        SetUnattended(false); // a stop by signal in the test left it on
         SetMessageHandler(previousHandler);
         SetDialogRunner(previousRunner);
         QDir::setCurrent(previousFolder);

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <deque>
 #include <thread>
+#include <utime.h>
 
 namespace {
 using TAnswer = std::function<int(QDialog&)>;
@@ -249,14 +250,25 @@ TEST_F(MemoryCommands, OpenAsksFirstAndCancelKeepsEverything)
 TEST_F(MemoryCommands, AStopSignalKeepsUnsavedMemoriesForTheNextStart)
 {
     TMainForm& window = StartWithTwoMemorised();
-    window.StopBySignal();
+    EXPECT_EQ(window.StopBySignal(), TQuitSignals::AllWritten);
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(Questions.isEmpty());
     const TMemory memory = ReadMemoryFile(Work("recovered.mmem"));
     EXPECT_EQ(memory.NameList.mid(0, 3), (QStringList { "Anna", "Bert", "" }));
 
+    // A stop cut short while it wrote them leaves a temporary file, which a later start removes once it is
+    // old (a fresh one may be a write under way).
+    WriteBytes(Work("recovered.mmem.tmp-Ab12Cd"), "left behind");
+    WriteBytes(Work("recovered.mmem.tmp-Ef34Gh"), "being written");
+    const struct utimbuf old
+    {
+        1'000'000'000, 1'000'000'000
+    };
+    ASSERT_EQ(::utime(QFile::encodeName(Work("recovered.mmem.tmp-Ab12Cd")).constData(), &old), 0);
     form.reset();
     TMainForm& next = Start();
+    EXPECT_FALSE(QFileInfo::exists(Work("recovered.mmem.tmp-Ab12Cd")));
+    EXPECT_TRUE(QFileInfo::exists(Work("recovered.mmem.tmp-Ef34Gh")));
     EXPECT_EQ(next.StatusText(),
         QStringLiteral("The memories of the last stop were kept in %1: open it to go on with them")
             .arg(Work("recovered.mmem")));
@@ -442,13 +454,64 @@ TEST_F(MemoryCommands, AStopSignalDuringASaveWaitsForTheFile)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         held.Release();
     });
-    window.StopBySignal();
+    EXPECT_EQ(window.StopBySignal(), TQuitSignals::AllWritten);
     release.join();
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(Questions.isEmpty());
     EXPECT_EQ(ReadMemoryFile(Work("stopped.mmem")).UsedSlotCount(), 2);
     // Saved: nothing needed keeping.
     EXPECT_FALSE(QFileInfo::exists(Work("recovered.mmem")));
+}
+
+// Nobody sees a message box at a stop: each file that could not be written is one line on standard error,
+// and the stop says that not all was written.
+TEST_F(MemoryCommands, AStopNamesEachFileItCouldNotWrite)
+{
+    TMainForm& window = StartWithTwoMemorised();
+    Answers = { PickFile(Work("two.mmem")) };
+    Command("1");
+    WaitForMemoryFile();
+    MemoriseAs(2, "Carla");
+    Messages.clear();
+    ASSERT_TRUE(QDir().mkdir(Work("recovered.mmem")));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(window.StopBySignal(), TQuitSignals::NotAllWritten);
+    QString lines = QString::fromStdString(testing::internal::GetCapturedStderr());
+    EXPECT_TRUE(
+        lines.startsWith(QStringLiteral("mirava: stopped; the memories could not be kept: Cannot create file "
+                                        "\"%1\". ")
+                             .arg(Work("recovered.mmem"))))
+        << lines.toStdString();
+    EXPECT_EQ(lines.count(u'\n'), 1) << lines.toStdString();
+    EXPECT_TRUE(Messages.isEmpty());
+
+    // An Open that the stop lets finish writes the slot files of the memory it opened.
+    form.reset();
+    SetUnattended(false);
+    TMainForm& next = Start();
+    Command("3");
+    Messages.clear();
+    THeldWorker held(next);
+    Answers = { PickFile(Work("two.mmem")) };
+    Command("2");
+    ASSERT_TRUE(next.MemoryFileBusy());
+    ASSERT_TRUE(QFile::remove(Work("listname.ini")));
+    ASSERT_TRUE(QDir().mkdir(Work("listname.ini")));
+    std::thread release([&held] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        held.Release();
+    });
+    testing::internal::CaptureStderr();
+    const int status = next.StopBySignal();
+    release.join();
+    lines = QString::fromStdString(testing::internal::GetCapturedStderr());
+    EXPECT_EQ(status, TQuitSignals::NotAllWritten);
+    EXPECT_TRUE(lines.startsWith(QStringLiteral("mirava: Cannot create file \"listname.ini\". ")))
+        << lines.toStdString();
+    EXPECT_EQ(lines.count(u'\n'), 1) << lines.toStdString();
+    EXPECT_EQ(next.Memo.NameList.mid(0, 3), (QStringList { "Anna", "Bert", "" }));
+    EXPECT_TRUE(Messages.isEmpty());
+    EXPECT_TRUE(Questions.isEmpty());
 }
 
 TEST_F(MemoryCommands, TheAboutBoxOpensCentredOnTheScreen)

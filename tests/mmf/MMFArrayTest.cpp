@@ -415,6 +415,39 @@ TEST(MMFArray, DefaultSystemUsesTheTemporaryFolder)
         ::unsetenv("TMPDIR");
 }
 
+TEST(MMFArray, ASignalHandlerRemovesTheFilesOfTheArraysInUse)
+{
+    TTestSystem system;
+    // In a child, which ends from its handler as a program stopped at once does.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        TMMFArray first(&system), second(&system), released(&system);
+        first.SetCount(4);
+        second.SetCount(8);
+        released.SetCount(4);
+        released.SetCount(0);
+        Touch(system.StoreFolder() + "/other.txt");
+        struct sigaction action = {};
+        action.sa_handler = [](int) {
+            TMMFArray::RemoveAllFilesNow();
+            ::_exit(3);
+        };
+        ::sigaction(SIGTERM, &action, nullptr);
+        if (system.FileCount() != 3)
+            ::_exit(2);
+        ::raise(SIGTERM);
+        ::_exit(1);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 3) << "2: the arrays had not made their files";
+    // Only the stores went; the other file stays.
+    EXPECT_EQ(system.FileCount(), 1);
+    EXPECT_TRUE(FileExists(system.StoreFolder() + "/other.txt"));
+}
+
 // ---------------------------------------------------------------------------------------------
 // The private folder and the files that dead processes left
 
