@@ -55,7 +55,7 @@ QString NoFaceFoundNote();
 // How "face" frames a face.
 struct TFramingOptions
 {
-    TLighting Lighting = TLighting::Equalise;
+    TLighting Lighting = TLighting::Clahe;
     double FacePadding = DefaultFacePadding; // see FaceAlignment.h
 };
 

@@ -93,8 +93,8 @@ TMapping StretchingMapping(const THistogram& histogram)
     return mapping;
 }
 
-constexpr int ClaheTiles = 4; // per side
-constexpr double ClaheClipLimit = 2.0; // a level may hold at most this many times its even share
+constexpr int ClaheTiles = 8; // per side
+constexpr double ClaheClipLimit = 4.0; // a level may hold at most this many times its even share
 
 // The tile's histogram clipped at ClaheClipLimit times an even spread, the clipped counts shared out evenly
 // over all levels, then equalised.

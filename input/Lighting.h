@@ -4,7 +4,7 @@
 // gives closer grey values.
 //   none      the grey values as sampled
 //   equalise  histogram equalisation: the values spread so that each grey level is about equally common
-//   clahe     the same in each of 4 x 4 tiles, each tile's histogram clipped (contrast-limited adaptive
+//   clahe     the same in each of 8 x 8 tiles, each tile's histogram clipped (contrast-limited adaptive
 //             equalisation), the tiles' mappings blended smoothly from tile to tile
 //   contrast  a linear stretch: the darkest and the brightest 1 % of the values become 0 and 255
 
