@@ -147,6 +147,13 @@ TEST(DlibFaces, APictureWithoutAFaceIsFittedWithItsNote)
     EXPECT_FALSE(framed.FaceFound);
     EXPECT_EQ(framed.Note, NoFaceFoundNote());
     EXPECT_EQ(framed.Pattern, framer.FrameFile(path, TFraming::Fit).Pattern);
+    // Pictures too small or too thin to scan are fitted too.
+    for (const QSize size : { QSize(1, 1), QSize(3, 200), QSize(200, 3), QSize(40, 40) }) {
+        const QImage tiny = Texture(size.width(), size.height());
+        const TFramedPicture small = framer.Frame(tiny, TFraming::Face);
+        EXPECT_FALSE(small.FaceFound) << size.width() << " x " << size.height();
+        EXPECT_EQ(small.Pattern, framer.Frame(tiny, TFraming::Fit).Pattern);
+    }
 }
 
 TEST(DlibFaces, WithoutTheLandmarkModelTheBoxIsCroppedAndTheNoteNamesTheFileOnce)
