@@ -7,6 +7,7 @@
 #include <cmath>
 #include <dlib/image_processing/full_object_detection.h>
 #include <dlib/image_transforms/interpolation.h>
+#include <vector>
 
 namespace {
 

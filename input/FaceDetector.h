@@ -39,7 +39,8 @@ class TFaceDetector
 public:
     virtual ~TFaceDetector();
 
-    // The faces in a grey picture (QImage::Format_Grayscale8), in any order; none when there is none.
+    // The faces in a grey picture (QImage::Format_Grayscale8), in any order (one face may come twice, found
+    // at two scales); none when there is none.
     virtual std::vector<TFaceBox> Detect(const QImage& grey) const = 0;
     // The shape of the face in `box`, a box that Detect gave for the same picture; nothing when this
     // detector cannot tell where the eyes are.
