@@ -9,6 +9,7 @@ packages=(
   qt6-multimedia-dev
   libgl-dev libxkbcommon-dev libxcb1-dev
   libjpeg62-turbo-dev libturbojpeg0-dev libexif-dev zlib1g-dev libdeflate-dev
+  libdlib-dev libdlib-data
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth xdotool x11-utils imagemagick xcompmgr
