@@ -1277,10 +1277,10 @@ QString TMainForm::ScreenReportText() const
     const auto* box = qobject_cast<const QMessageBox*>(modal);
     text += ReportLine(QStringLiteral("ModalText"), box ? box->text() : QString());
     text += ReportLine(QStringLiteral("Geometry.Modal"), ScreenRect(modal));
-    // The sampled frame and the face's box as drawn over the large view, by their bounding rectangles.
+    // The sampled frame and the face's box as drawn over the large view, by their bounding rectangles (not
+    // cut to the view, so that a test sees where they lie).
     const auto shownRect = [&](const QRectF& local) {
-        const QRect part = local.toAlignedRect().intersected(Image1->rect());
-        return local.isEmpty() || part.isEmpty() ? QString() : ScreenRect(Image1, part);
+        return local.isEmpty() ? QString() : ScreenRect(Image1, local.toAlignedRect());
     };
     text += ReportLine(QStringLiteral("Geometry.Frame"), shownRect(Image1->FrameShown().boundingRect()));
     text += ReportLine(QStringLiteral("Geometry.FaceBox"), shownRect(Image1->BoxShown()));
