@@ -820,8 +820,8 @@ void TMainForm::PictureFramed(const QString& path, const TFramedPicture& framed)
     } else if (framed.Framing == TFraming::Corner && MuchLargerThanTheWindow(framed.PictureSize)
         && !cornerNoted.contains(path)) {
         cornerNoted.append(path);
-        SetStatus(QStringLiteral("Only the top-left 100 x 100 pixels of this %1 x %2 picture are used: the "
-                                 "framing \"face\" finds the face")
+        SetStatus(QStringLiteral("Only the top-left 100 x 100 pixels of %1 x %2 are used: framing \"face\" "
+                                 "finds the face")
                       .arg(framed.PictureSize.width())
                       .arg(framed.PictureSize.height()));
     }
@@ -1211,6 +1211,8 @@ void TMainForm::RecogniseCommand()
 void TMainForm::SetStatus(const QString& text, bool repaintNow)
 {
     StatusPanel0->setText(text);
+    // A text longer than the panel is cut there; its tip shows all of it.
+    StatusPanel0->setToolTip(text);
     if (repaintNow)
         repaint();
 }

@@ -621,7 +621,7 @@ TEST_F(WholeWindow, FaceFramingMemorisesAndRecognisesRealPersonsInLargePictures)
         return Get(state, "StatusBar1").startsWith(QStringLiteral("Only the top-left 100 x 100 pixels"));
     })) << "state:\n"
         << Text(Describe(lastState));
-    EXPECT_TRUE(Value("StatusBar1").endsWith(QStringLiteral("the framing \"face\" finds the face")));
+    EXPECT_TRUE(Value("StatusBar1").endsWith(QStringLiteral(": framing \"face\" finds the face")));
 
     // The framing button goes corner, fit, face; nothing is memorised, so nothing is asked.
     for (const char* framing : { "fit", "face" }) {

@@ -110,8 +110,8 @@ TEST_F(Framing, TheShownPictureIsFramedAndWhatWasSampledIsShown)
     // shows that corner, and the corner is marked over the picture.
     ChooseFile(scene);
     EXPECT_EQ(window.StatusText(),
-        QStringLiteral("Only the top-left 100 x 100 pixels of this 400 x 300 picture are used: the framing "
-                       "\"face\" finds the face"));
+        QStringLiteral(
+            "Only the top-left 100 x 100 pixels of 400 x 300 are used: framing \"face\" finds the face"));
     EXPECT_EQ(window.Image3->Picture(), WindowOf(framer.FrameFile(scene, TFraming::Corner).Pattern));
     const QRect drawn = window.Image1->DrawRect();
     ASSERT_FALSE(drawn.isEmpty());
