@@ -11,6 +11,8 @@ const QString GlobalSection = QStringLiteral("globalconst");
 const QString XKey = QStringLiteral("subfieldXcount");
 const QString YKey = QStringLiteral("subfieldYcount");
 const QString WorkKey = QStringLiteral("subfieldworkcount");
+const QString MiravaSection = QStringLiteral("mirava");
+const QString FramingKey = QStringLiteral("framing");
 const QByteArray Utf8ByteOrderMark("\xEF\xBB\xBF");
 
 QByteArray Trimmed(const QByteArray& text)
@@ -102,6 +104,11 @@ bool TIniFile::KeyOf(const QByteArray& text, QString* key, QString* value)
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
 {
+    return Value(section, key).value_or(defaultValue);
+}
+
+std::optional<QString> TIniFile::Value(const QString& section, const QString& key) const
+{
     bool inSection = false;
     for (const TLine& line : lines) {
         bool isSection = false;
@@ -114,7 +121,7 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
         if (inSection && KeyOf(line.text, &lineKey, &value) && lineKey.compare(key, Qt::CaseInsensitive) == 0)
             return value;
     }
-    return defaultValue;
+    return std::nullopt;
 }
 
 int TIniFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const
@@ -191,6 +198,8 @@ TAppConfig TAppConfig::Read(const QString& path)
     config.SubfieldXCount = ini.ReadInteger(GlobalSection, XKey, 4);
     config.SubfieldYCount = ini.ReadInteger(GlobalSection, YKey, 4);
     config.SubfieldWorkCount = ini.ReadInteger(GlobalSection, WorkKey, 16);
+    config.Framing
+        = FramingFromName(ini.ReadString(MiravaSection, FramingKey, QString())).value_or(TFraming::Corner);
     return config;
 }
 
@@ -209,5 +218,7 @@ void TAppConfig::Write(const QString& path) const
     ini.WriteInteger(GlobalSection, XKey, SubfieldXCount);
     ini.WriteInteger(GlobalSection, YKey, SubfieldYCount);
     ini.WriteInteger(GlobalSection, WorkKey, SubfieldWorkCount);
+    if (Framing != TFraming::Corner || ini.Value(MiravaSection, FramingKey))
+        ini.WriteString(MiravaSection, FramingKey, FramingName(Framing));
     ini.Save();
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "input/Framing.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <optional>
 
 // A small INI reader and writer that keeps the file as it was: writing a key changes that one line (or adds
 // it), and every other section, key, comment, blank line and line ending stays byte for byte. Section and key
@@ -21,6 +24,8 @@ public:
     void Save() const;
 
     QString ReadString(const QString& section, const QString& key, const QString& defaultValue) const;
+    // The key's value, or nothing when the section or the key is absent.
+    std::optional<QString> Value(const QString& section, const QString& key) const;
     // Decimal, or hexadecimal after "$" or "0x"; an absent key or any other text gives the default.
     int ReadInteger(const QString& section, const QString& key, int defaultValue) const;
     // Changes the key's value in place; adds the key at the end of its section, or the section at the end of
@@ -46,15 +51,19 @@ private:
     QByteArray LineEnd() const;
 };
 
-// The three values of section "globalconst" in "app.ini". No operation of the program depends on them; they
-// are read at start and written back at close.
+// The configuration in "app.ini", read at start and written back at close: the three values of section
+// "globalconst", on which no operation of the program depends, and in section "mirava" the framing of the
+// pictures ("corner", "fit" or "face"; an absent or unknown value reads as "corner").
 struct TAppConfig
 {
     int SubfieldXCount = 4;
     int SubfieldYCount = 4;
     int SubfieldWorkCount = 16;
+    TFraming Framing = TFraming::Corner;
 
     static TAppConfig Read(const QString& path);
-    // Creates the file and section when absent; otherwise changes only these three keys.
+    // Creates the file and section "globalconst" when absent; otherwise changes only these three keys. The
+    // framing is written when the file has the key already or when it is not "corner" (a file that never
+    // named a framing stays as it was while the default is in use).
     void Write(const QString& path) const;
 };

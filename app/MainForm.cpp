@@ -5,6 +5,7 @@
 #include "app/FileWorker.h"
 #include "app/FolderIconProvider.h"
 #include "app/FolderLister.h"
+#include "app/FramingWorker.h"
 #include "app/MemoryFile.h"
 #include "app/MemoryFolderLock.h"
 #include "app/Messages.h"
@@ -59,6 +60,53 @@ constexpr int StatusHeight = 32;
 constexpr int StatusPanelWidth = 600;
 constexpr int SmallViewWidth = 99;
 constexpr int SmallViewHeight = 102;
+constexpr int NameHeight = 22; // Label1's line above the window view
+
+// What the status bar says when a framing comes into use.
+QString FramingText(TFraming framing)
+{
+    switch (framing) {
+    case TFraming::Corner:
+        return QStringLiteral("Framing \"corner\": the top-left 100 x 100 pixels of each picture are used");
+    case TFraming::Fit:
+        return QStringLiteral("Framing \"fit\": each picture is scaled whole into the window");
+    case TFraming::Face:
+        return QStringLiteral(
+            "Framing \"face\": the face in each picture is found and scaled into the window");
+    }
+    return QString();
+}
+
+// A picture this much larger than the window loses most of itself to "corner".
+bool MuchLargerThanTheWindow(QSize size)
+{
+    return size.width() > 2 * SampleSize || size.height() > 2 * SampleSize;
+}
+
+QString OneLine(QString text)
+{
+    return text.replace(u'\r', u' ').replace(u'\n', u' ');
+}
+
+// "anna 97.50 · next bodo 12.31": the winning slot's output and the strongest other used slot's.
+QString OutputsText(
+    const TMemoProcessor::TRecognition& result, const QStringList& names, const QStringList& trained)
+{
+    const auto output = [&](int slot) {
+        return size_t(slot) < result.Outputs.size() ? result.Outputs[size_t(slot)] : 0.0f;
+    };
+    QString text = QStringLiteral("%1 %2")
+                       .arg(OneLine(names.value(result.BestSlot)))
+                       .arg(output(result.BestSlot), 0, 'f', 2);
+    int next = -1;
+    for (int slot = 0; slot < SlotCount && slot < trained.size(); ++slot) {
+        if (slot != result.BestSlot && trained[slot] == u"1" && (next < 0 || output(slot) > output(next)))
+            next = slot;
+    }
+    if (next >= 0)
+        text += QStringLiteral(" · next %1 %2").arg(OneLine(names.value(next))).arg(output(next), 0, 'f', 2);
+    return text;
+}
 
 struct TEditPlace
 {
@@ -290,6 +338,18 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     Image2->setObjectName(QStringLiteral("Image2"));
     Image2->SetProportional(true);
     Image2->SetStretch(true);
+    Image3 = new TImage(Panel3);
+    Image3->setObjectName(QStringLiteral("Image3"));
+    Image3->setFixedSize(SampleSize, SampleSize); // pixel for pixel, as the network receives it
+    Image3->setToolTip(QStringLiteral("The window of the picture as the network receives it"));
+    Label2 = new QLabel(Panel3);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setTextFormat(Qt::PlainText);
+    Label2->setWordWrap(true);
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont captionFont = Label2->font();
+    captionFont.setPixelSize(11);
+    Label2->setFont(captionFont);
     Panel4 = MakePanel(Panel3, QStringLiteral("Panel4"));
     Panel4->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel4->setAutoFillBackground(true);
@@ -314,12 +374,25 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
             Edit2->clear();
         Label1->clear();
         Image2->Clear();
+        StatusPanel1->clear();
+        ShowFraming();
         RunCommandAfterLoad();
     });
     connect(Image1, &TImage::PictureLoadFailed, this, [this](const QString&, const QString& message) {
         commandAfterLoad.reset();
+        // The picture shown before stays, and so memorise and recognise go on with its pattern.
+        chosenPicture = shownPicture;
+        if (!chosenPicture.isEmpty())
+            FrameChosenPicture();
+        else
+            FramingWorker->Cancel();
         ShowMessage(message);
     });
+    FramingWorker = new TFramingWorker(nullptr, this);
+    connect(FramingWorker, &TFramingWorker::Framed, this, &TMainForm::PictureFramed);
+    connect(FramingWorker, &TFramingWorker::FramingFailed, this,
+        [this](
+            const QString& path, TFraming, const QString& message) { PictureFramingFailed(path, message); });
     // Recognition is done when the memorised picture is in beside the name; a failure leaves the
     // status at "Recognize".
     connect(Image2, &TImage::PictureLoaded, this, [this] {
@@ -354,6 +427,14 @@ TMainForm::TMainForm(const QString& appFolder, QWidget* parent)
     StatusPanel0->setTextFormat(Qt::PlainText); // messages name files and persons
     StatusPanel0->setFixedWidth(StatusPanelWidth);
     StatusBar1->addWidget(StatusPanel0);
+    StatusPanel1 = new QLabel(StatusBar1);
+    StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
+    StatusPanel1->setTextFormat(Qt::PlainText);
+    StatusBar1->addWidget(StatusPanel1, 1);
+    StatusPanel2 = new QLabel(StatusBar1);
+    StatusPanel2->setObjectName(QStringLiteral("StatusPanel2"));
+    StatusPanel2->setTextFormat(Qt::PlainText);
+    StatusBar1->addPermanentWidget(StatusPanel2);
     setStatusBar(StatusBar1);
 
     SaveDialog1 = new QFileDialog(this);
@@ -404,6 +485,8 @@ void TMainForm::FormCreate()
     Folders.Create();
     Config = TAppConfig::Read(Folders.ConfigFolder + QStringLiteral("app.ini"));
     Memo.StateFilePrefix = Folders.StateFilePrefix;
+    Memo.Framing = Config.Framing;
+    StatusPanel2->setText(QStringLiteral("Framing: ") + FramingName(Memo.Framing));
     if (Folders.PerUser) {
         SaveDialog1->setDirectory(Folders.DataFolder);
         OpenDialog1->setDirectory(Folders.DataFolder);
@@ -433,6 +516,8 @@ void TMainForm::LoadSkin()
     TransparentMoviePlayerControl1->lower();
     connect(TransparentMoviePlayerControl1, &TTransparentMoviePlayerControl::OnMovieCommand, this,
         &TMainForm::TransparentMoviePlayerControl1MovieCommand);
+    // The framing button shows the framing in use through the movie's variable "framing".
+    TransparentMoviePlayerControl1->SetMovieVars(QStringLiteral("framing=") + FramingName(Memo.Framing));
     TransparentMoviePlayerControl1->LoadMovie(0, AppFolder + QStringLiteral("skin.mrv"));
 }
 
@@ -566,9 +651,14 @@ void TMainForm::Panel3Resize()
     Path->setGeometry(1, 1, width - 2, Path->sizeHint().height());
     const int top = Path->geometry().bottom() + 4;
     Image2->setGeometry(width - SmallViewWidth - 4, top, SmallViewWidth, SmallViewHeight);
-    Label1->setGeometry(4, top, std::max(0, width - SmallViewWidth - 12), SmallViewHeight);
+    // The name above the window view, the window's words beside it, the memorised picture on the right.
+    const int nameWidth = std::max(0, width - SmallViewWidth - 12);
+    Label1->setGeometry(4, top, nameWidth, NameHeight);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    const int viewTop = top + SmallViewHeight + 4;
+    Image3->move(4, top + NameHeight);
+    Label2->setGeometry(
+        8 + SampleSize, top + NameHeight, std::max(0, nameWidth - SampleSize - 4), SampleSize);
+    const int viewTop = std::max(top + SmallViewHeight, top + NameHeight + SampleSize) + 4;
     Panel4->setGeometry(0, viewTop, width, std::max(0, height - viewTop));
 }
 
@@ -717,12 +807,141 @@ void TMainForm::ShowPicture(int index)
     const QString file = PicturList->Items(index)->FileName();
     Path->setText(ShownFileName(file));
     nameWhenChosen = Edit2->text();
+    chosenPicture = file;
     Image1->LoadFromFileLater(file);
+    FrameChosenPicture();
+}
+
+bool TMainForm::FramingPending() const
+{
+    return FramingWorker->Busy();
+}
+
+void TMainForm::FrameChosenPicture(bool sayNote)
+{
+    if (chosenPicture.isEmpty())
+        return;
+    sayFramingNote = sayNote;
+    FramingWorker->Frame(chosenPicture, Memo.Framing);
+}
+
+void TMainForm::PictureFramed(const QString& path, const TFramedPicture& framed)
+{
+    framedPath = path;
+    framedPicture = framed;
+    framingError.clear();
+    ShowFraming();
+    if (!sayFramingNote) {
+        // What the command that framed it again said stays; Label2 tells the note.
+    } else if (!framed.Note.isEmpty()) {
+        SetStatus(framed.Note);
+    } else if (framed.Framing == TFraming::Corner && MuchLargerThanTheWindow(framed.PictureSize)
+        && !cornerNoted.contains(path)) {
+        cornerNoted.append(path);
+        SetStatus(QStringLiteral("Only the top-left 100 x 100 pixels of %1 x %2 are used: framing \"face\" "
+                                 "finds the face")
+                      .arg(framed.PictureSize.width())
+                      .arg(framed.PictureSize.height()));
+    }
+    RunCommandAfterLoad();
+}
+
+void TMainForm::PictureFramingFailed(const QString& path, const QString& message)
+{
+    framedPath = path;
+    framedPicture.reset();
+    framingError = message;
+    ShowFraming();
+    // A command that waits for it learns why when it runs (once the picture is in).
+    RunCommandAfterLoad();
+}
+
+void TMainForm::ShowFraming()
+{
+    const bool current = framedPicture && framedPath == shownPicture && framedPicture->Framing == Memo.Framing
+        && !Image1->IsEmpty();
+    QString caption = QStringLiteral("Window (%1)").arg(FramingName(Memo.Framing));
+    if (!current) {
+        Image1->ClearMarks();
+        Image3->Clear();
+        Label2->setText(caption);
+        return;
+    }
+    const TFramedPicture& framed = *framedPicture;
+    Image1->SetMarks(framed.Frame, framed.FaceFound ? framed.FaceBox : QRectF(), framed.PictureSize);
+    Image3->SetPicture(PatternImage(framed.Pattern));
+    if (!framed.Note.isEmpty())
+        caption += u'\n' + framed.Note;
+    else if (framed.Framing == TFraming::Corner && MuchLargerThanTheWindow(framed.PictureSize))
+        caption += QStringLiteral("\nOnly the top-left 100 x 100 pixels are used");
+    Label2->setText(caption);
+}
+
+TInputPattern TMainForm::ShownPattern() const
+{
+    if (framedPath == shownPicture && framedPicture && framedPicture->Framing == Memo.Framing)
+        return framedPicture->Pattern;
+    if (framedPath == shownPicture && !framingError.isEmpty())
+        throw TAppError(framingError);
+    // Commands wait while the shown picture is framed, so this means its framing was never asked for.
+    throw TAppError(QStringLiteral("The picture \"%1\" is not framed").arg(shownPicture));
+}
+
+void TMainForm::UseFraming(TFraming framing, bool sayNote)
+{
+    Memo.Framing = framing;
+    Config.Framing = framing;
+    StatusPanel2->setText(QStringLiteral("Framing: ") + FramingName(framing));
+    TransparentMoviePlayerControl1->SetMovieVars(QStringLiteral("framing=") + FramingName(framing));
+    if (!chosenPicture.isEmpty()
+        && (FramingWorker->Path() != chosenPicture || FramingWorker->Framing() != framing))
+        FrameChosenPicture(sayNote);
+    ShowFraming();
+}
+
+void TMainForm::CycleFramingCommand()
+{
+    const TFraming next = NextFraming(Memo.Framing);
+    const int used = Memo.UsedSlotCount();
+    if (used == 0) {
+        UseFraming(next, true);
+        SetStatus(FramingText(next));
+        return;
+    }
+    // A memory never mixes framings: its persons are framed again, or the framing stays.
+    if (!AskYesNo(QStringLiteral("Frame the memories of %1 again with \"%2\"?")
+                      .arg(Persons(used), FramingName(next)),
+            QStringLiteral("FramingQuestion")))
+        return;
+    auto memory = std::make_shared<std::optional<TMemory>>();
+    StartMemoryFileWork(
+        QStringLiteral("Framing again…"),
+        [memory, next, names = Memo.NameList, files = Memo.FileList, trained = Memo.TrainedList,
+            framer = FramingWorker->SharedFramer()] {
+            std::vector<int> unread;
+            *memory = FrameMemoryAgain(names, files, trained, next, *framer, unread);
+            if (!*memory)
+                throw TAppError(
+                    QStringLiteral("The memories cannot be framed with \"%1\", as the pictures of %2 "
+                                   "no longer read. Nothing was changed")
+                        .arg(FramingName(next), SlotsText(names, unread)));
+        },
+        [this, memory, used, next] {
+            UseMemory(Memo, std::move(**memory));
+            memoriesUnsaved = true;
+            Edit2->clear();
+            Label1->clear();
+            Image2->Clear();
+            StatusPanel1->clear();
+            UseFraming(next, false);
+            SetStatus(QStringLiteral("Framed %1 again with \"%2\"").arg(Persons(used), FramingName(next)));
+        });
 }
 
 void TMainForm::RunCommandAfterLoad()
 {
-    if (!commandAfterLoad)
+    // The command waits until the chosen picture is in and framed.
+    if (!commandAfterLoad || Image1->IsLoading() || FramingPending())
         return;
     const int code = *commandAfterLoad;
     commandAfterLoad.reset();
@@ -738,13 +957,15 @@ void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& comman
         const std::optional<int> code = ParseInteger(trimmed);
         if (!code)
             throw TAppError(QStringLiteral("'%1' is not a valid integer value").arg(trimmed));
-        if (MemoryFileBusy() && (*code == 1 || *code == 2 || *code == 3 || *code == 6 || *code == 8)) {
+        if (MemoryFileBusy()
+            && (*code == 1 || *code == 2 || *code == 3 || *code == 4 || *code == 6 || *code == 8)) {
             // The memory must not change while it is written or read.
             SetStatus(memoryFileBusyText);
             return;
         }
-        if ((*code == 6 || *code == 8) && Image1->IsLoading()) {
-            // Memorise and recognise act on the picture the user chose, not the one still shown.
+        if ((*code == 6 || *code == 8) && (Image1->IsLoading() || FramingPending())) {
+            // Memorise and recognise act on the picture the user chose, not the one still shown, with the
+            // pattern of the framing in use.
             commandAfterLoad = *code;
             return;
         }
@@ -762,13 +983,16 @@ void TMainForm::TransparentMoviePlayerControl1MovieCommand(const QString& comman
             if (MayLoseMemories([this] { SetUpNetworkCommand(); }) == TGoOn::Now)
                 SetUpNetworkCommand();
             break;
+        case 4:
+            CycleFramingCommand();
+            break;
         case 6:
             RecogniseCommand();
             break;
         case 8:
             MemoriseCommand();
             break;
-        default: // 4, 5, 7, 9 are reserved; other codes mean nothing
+        default: // 5, 7, 9 are reserved; other codes mean nothing
             break;
         }
     } catch (const std::exception& error) {
@@ -887,17 +1111,37 @@ void TMainForm::ChooseAndOpenMemory()
     const QString file = RunFileDialog(*OpenDialog1);
     if (file.isEmpty())
         return;
-    // Everything is read and checked first: a file that fails leaves the memory in use as it was.
+    // Everything is read and checked first: a file that fails leaves the memory in use as it was. The
+    // patterns of a file of format 1 are made again from its pictures, and its network rehearsed, on the
+    // worker too.
     auto memory = std::make_shared<TMemory>();
     StartMemoryFileWork(
-        QStringLiteral("Opening…"), [file, memory] { *memory = ReadMemoryFile(file); },
+        QStringLiteral("Opening…"),
+        [file, memory, framer = FramingWorker->SharedFramer()] {
+            *memory = ReadMemoryFile(file);
+            if (memory->Version < 2) {
+                RestorePatterns(*memory, *framer);
+                RehearseMemory(*memory);
+            }
+        },
         [this, file, memory] {
+            const TFraming before = Memo.Framing;
             UseMemory(Memo, std::move(*memory));
             memoriesUnsaved = false;
             Edit2->clear();
             Label1->clear();
             Image2->Clear();
-            SetStatus(QStringLiteral("Opened %1 from %2").arg(Persons(Memo.UsedSlotCount()), file));
+            StatusPanel1->clear();
+            // The window frames pictures as the memory's were framed.
+            UseFraming(Memo.Framing, false);
+            QString text = QStringLiteral("Opened %1 from %2").arg(Persons(Memo.UsedSlotCount()), file);
+            if (Memo.Framing != before)
+                text += QStringLiteral("; framing \"%1\" is now in use").arg(FramingName(Memo.Framing));
+            const std::vector<int> missing = Memo.SlotsWithoutPattern();
+            if (!missing.empty())
+                text += QStringLiteral("; not rehearsed, as their pictures no longer read: %1")
+                            .arg(SlotsText(Memo.NameList, missing));
+            SetStatus(text);
             Memo.SaveSlotFiles();
         });
 }
@@ -925,6 +1169,7 @@ void TMainForm::SetUpNetworkCommand()
         Memo.SetUpNetwork();
     }
     memoriesUnsaved = false;
+    StatusPanel1->clear();
     ShowMessage(QStringLiteral("OK!"));
 }
 
@@ -950,7 +1195,7 @@ void TMainForm::MemoriseCommand()
     }
     SetStatus(QStringLiteral("Recognize"), true);
     // The picture is read before anything is recorded, so a failure leaves the slots untouched.
-    const TInputPattern pattern = SampleCorner(Image1->Picture());
+    const TInputPattern pattern = ShownPattern();
     if (Memo.Memorise(name, shownPicture, pattern) < SlotCount)
         memoriesUnsaved = true;
     const QString text = OkText(start);
@@ -974,12 +1219,14 @@ void TMainForm::RecogniseCommand()
     }
     const auto start = std::chrono::steady_clock::now();
     SetStatus(QStringLiteral("Recognize"), true);
-    const TInputPattern pattern = SampleCorner(Image1->Picture());
+    const TInputPattern pattern = ShownPattern();
     const TMemoProcessor::TRecognition result = Memo.Recognise(pattern);
     if (!result.Found) {
+        StatusPanel1->clear();
         SetStatus(NothingMemorised);
         return;
     }
+    StatusPanel1->setText(OutputsText(result, Memo.NameList, Memo.TrainedList));
     Edit2->setText(Memo.NameList[result.BestSlot]);
     Label1->setText(Edit2->text());
     Image2->LoadFromFileLater(Memo.FileList[result.BestSlot]);
@@ -989,6 +1236,8 @@ void TMainForm::RecogniseCommand()
 void TMainForm::SetStatus(const QString& text, bool repaintNow)
 {
     StatusPanel0->setText(text);
+    // A text longer than the panel is cut there; its tip shows all of it.
+    StatusPanel0->setToolTip(text);
     if (repaintNow)
         repaint();
 }
@@ -1011,6 +1260,14 @@ QString TMainForm::StateReportText() const
     text += ReportLine(QStringLiteral("ListCount"), QString::number(PicturList->Count()));
     text += ReportLine(QStringLiteral("SelectedIndex"), QString::number(PicturList->SelectedIndex()));
     text += ReportLine(QStringLiteral("Folder"), CurrentFolder);
+    text += ReportLine(QStringLiteral("StatusPanel1"), StatusPanel1->text());
+    text += ReportLine(QStringLiteral("Framing"), FramingName(Memo.Framing));
+    text += ReportLine(
+        QStringLiteral("FramingPending"), FramingPending() ? QStringLiteral("1") : QStringLiteral("0"));
+    const bool framed = Image1->HasMarks();
+    text += ReportLine(QStringLiteral("FaceFound"),
+        framed && framedPicture && framedPicture->FaceFound ? QStringLiteral("1") : QStringLiteral("0"));
+    text += ReportLine(QStringLiteral("Image3"), SizeText(Image3));
     return text;
 }
 
@@ -1053,6 +1310,14 @@ QString TMainForm::ScreenReportText() const
         text += ReportLine(QStringLiteral("Geometry.ModalButton%1").arg(i), ScreenRect(buttons[i]));
     }
     text += ReportLine(QStringLiteral("Geometry.Modal"), ScreenRect(modal));
+    // The sampled frame and the face's box as drawn over the large view, by their bounding rectangles (not
+    // cut to the view, so that a test sees where they lie).
+    const auto shownRect = [&](const QRectF& local) {
+        return local.isEmpty() ? QString() : ScreenRect(Image1, local.toAlignedRect());
+    };
+    text += ReportLine(QStringLiteral("Geometry.Frame"), shownRect(Image1->FrameShown().boundingRect()));
+    text += ReportLine(QStringLiteral("Geometry.FaceBox"), shownRect(Image1->BoxShown()));
+    text += ReportLine(QStringLiteral("Geometry.Image3"), ScreenRect(Image3));
     text += ReportLine(QStringLiteral("Skin.Player"),
         TransparentMoviePlayerControl1->HasPlayer() ? QStringLiteral("1") : QStringLiteral("0"));
     text += ReportLine(QStringLiteral("Skin.Playing"),

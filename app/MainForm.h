@@ -23,6 +23,7 @@ class QSplitter;
 class QStatusBar;
 class TAboutBox;
 class TFileWorker;
+class TFramingWorker;
 class TFolderLister;
 struct TFolderListing;
 class TFolderIconProvider;
@@ -94,7 +95,11 @@ public:
     void SelectFolder(const QString& folder);
     // Shows the picture at the list's index in the large view. The picture is decoded on a worker; when
     // it is in, the name field and the match beside it are cleared (a failure leaves them as they were).
+    // Another worker frames the file meanwhile: memorise and recognise use that pattern.
     void ShowPicture(int index);
+    // The chosen picture's pattern is being framed (after a new picture or a change of framing); memorise
+    // and recognise given meanwhile act once it is in.
+    bool FramingPending() const;
 
     QString StatusText() const;
     // key=value lines of what the window shows, for whole-window tests.
@@ -135,6 +140,9 @@ public:
     QString CurrentFolder;
     TFolderLister* FolderLister = nullptr; // reads the folders chosen in the tree, off the GUI thread
     TFileWorker* MemoryFileWorker = nullptr; // writes and reads the memory files of Save and Open
+    // Frames the chosen picture off the GUI thread; its framer also frames the memories again when the
+    // framing changes and the pictures of a memory file of format 1.
+    TFramingWorker* FramingWorker = nullptr;
     // The list is filled with a folder's pictures in slices of this many milliseconds (at least one picture
     // each), so that the window answers meanwhile even in a folder of many thousand pictures.
     qint64 FillSliceMs = 10;
@@ -161,10 +169,14 @@ public:
     QLineEdit* Path = nullptr;
     QLabel* Label1 = nullptr;
     TImage* Image2 = nullptr;
+    TImage* Image3 = nullptr; // the window of the shown picture as the network receives it, 100 x 100
+    QLabel* Label2 = nullptr; // beside Image3: its framing and what the framing says of the picture
     QFrame* Panel4 = nullptr; // the white panel under Image1
     TImage* Image1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr; // the last recognition's winning output and the runner-up's
+    QLabel* StatusPanel2 = nullptr; // the framing in use
     QFileDialog* SaveDialog1 = nullptr;
     QFileDialog* OpenDialog1 = nullptr;
     TAboutBox* AboutBox = nullptr;
@@ -207,6 +219,21 @@ private:
     enum class TGoOn { Now, Later, No };
     TGoOn MayLoseMemories(std::function<void()> later);
     void SetUpNetworkCommand();
+    // The framing button: the next framing; with persons memorised, only after the user agreed to frame
+    // them again (on the worker, as Save and Open run).
+    void CycleFramingCommand();
+    // Makes `framing` the one in use (the memory's, the one kept in app.ini, the status bar's) and frames
+    // the chosen picture again when it was framed otherwise; `sayNote`: as FrameChosenPicture.
+    void UseFraming(TFraming framing, bool sayNote);
+    // Frames the chosen picture on the worker. With `sayNote` the status bar gets what the framing says of
+    // it (no face found, only its corner used); without, the status bar keeps what the command said.
+    void FrameChosenPicture(bool sayNote = true);
+    void PictureFramed(const QString& path, const TFramedPicture& framed);
+    void PictureFramingFailed(const QString& path, const QString& message);
+    // Shows the framing of the shown picture: its frame over Image1, its window in Image3, Label2's words.
+    void ShowFraming();
+    // The pattern of the shown picture in the framing in use; throws what its framing failed with.
+    TInputPattern ShownPattern() const;
     void RecogniseCommand();
     void MemoriseCommand();
 
@@ -221,7 +248,15 @@ private:
     void StopFillingPictureList();
 
     QString shownPicture; // the file of the picture in Image1
-    std::optional<int> commandAfterLoad; // memorise or recognise, given while Image1 was loading
+    QString chosenPicture; // the file chosen last: loading into Image1, or shown there
+    // The latest framing that came in, of framedPath: its result, or the message of its failure.
+    QString framedPath;
+    std::optional<TFramedPicture> framedPicture;
+    QString framingError;
+    QStringList cornerNoted; // pictures whose top-left corner alone was said to be used
+    bool sayFramingNote = true; // the framing under way puts its note into the status bar
+    // Memorise or recognise, given while Image1 was loading or the chosen picture was being framed.
+    std::optional<int> commandAfterLoad;
     QString nameWhenChosen; // Edit2 when the picture loading into Image1 was chosen
     // When the recognition whose memorised picture is loading into Image2 started.
     std::optional<std::chrono::steady_clock::time_point> recognisedAt;

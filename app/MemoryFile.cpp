@@ -640,6 +640,51 @@ QString SlotsText(const QStringList& names, const std::vector<int>& which)
     return parts.join(QStringLiteral(", "));
 }
 
+std::optional<TMemory> FrameMemoryAgain(const QStringList& names, const QStringList& files,
+    const QStringList& trained, TFraming framing, const TFramer& framer, std::vector<int>& unread,
+    const TNetworkShape& shape)
+{
+    unread.clear();
+    std::vector<TPatternBytes> patterns(SlotCount);
+    const size_t inputs = size_t(shape.InputCount);
+    for (int slot = 0; slot < SlotCount && slot < trained.size(); ++slot) {
+        if (trained[slot] != u"1")
+            continue;
+        try {
+            const QString file = files.value(slot);
+            if (file.isEmpty())
+                throw TPictureError("no picture");
+            TPatternBytes pattern = PatternBytes(framer.FrameFile(file, framing).Pattern);
+            if (pattern.size() < inputs)
+                throw TPictureError("too few values");
+            pattern.resize(inputs);
+            patterns[size_t(slot)] = std::move(pattern);
+        } catch (const TPictureError&) {
+            unread.push_back(slot);
+        }
+    }
+    if (!unread.empty())
+        return std::nullopt;
+    TMemory memory;
+    memory.Network = TMemoProcessor::BuildNetwork(shape);
+    memory.Network->RandomizeWeights();
+    memory.NameList = names;
+    memory.FileList = files;
+    memory.TrainedList = trained;
+    memory.Framing = framing;
+    const int outputs = memory.Network->GetNeuronCount(1);
+    TRehearsal rehearsal;
+    std::vector<TRehearsalItem> items;
+    for (int slot = 0; slot < SlotCount; ++slot) {
+        if (patterns[size_t(slot)].empty())
+            continue;
+        items.push_back({ patterns[size_t(slot)], TMemoProcessor::TargetsOf(slot, outputs, names, trained) });
+        rehearsal.TrainAndRehearse(*memory.Network, items, items.size() - 1);
+    }
+    memory.Patterns = std::move(patterns);
+    return memory;
+}
+
 void UseMemory(TMemoProcessor& processor, TMemory&& memory)
 {
     processor.ReleaseNetworks();

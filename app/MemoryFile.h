@@ -13,6 +13,8 @@
 #include <QStringList>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class TNeuralNetwork;
 
@@ -60,6 +62,14 @@ TRehearsalResult RehearseMemory(TMemory& memory);
 // For the status bar: the used slots that are not rehearsed, by name and slot, e.g. "anna (slot 0), bodo
 // (slot 3)".
 QString SlotsText(const QStringList& names, const std::vector<int>& which);
+
+// The persons of a memory framed anew: every used slot's picture (`files`) is framed with `framing`. When a
+// picture no longer reads, nothing is made and `unread` names the slots. Otherwise a fresh network (its
+// weights drawn anew) learns the new patterns slot by slot, each followed by a rehearsal of the slots before
+// it, as memorise does; every slot keeps its number, name and picture. `shape` is the network's.
+std::optional<TMemory> FrameMemoryAgain(const QStringList& names, const QStringList& files,
+    const QStringList& trained, TFraming framing, const TFramer& framer, std::vector<int>& unread,
+    const TNetworkShape& shape = TNetworkShape());
 
 // Puts a memory into the processor: its networks are released (each deletes its store file) and the read
 // network and lists take their place. The slot files are not written here.

@@ -119,3 +119,14 @@ TSaveAnswer AskSaveFirst(const QString& text)
         return TSaveAnswer::Cancel;
     }
 }
+
+bool AskYesNo(const QString& text, const QString& name)
+{
+    QMessageBox box(QMessageBox::Question, TMiravaApplication::Title(), text,
+        QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    box.setObjectName(name);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return RunModal(box) == QMessageBox::Yes;
+}

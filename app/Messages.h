@@ -34,3 +34,7 @@ enum class TSaveAnswer { Save, DontSave, Cancel };
 // Asks `text` with Save / Don't save / Cancel in a box named "SaveQuestion", through RunModal. Closing the
 // box or anything but the first two buttons counts as Cancel.
 TSaveAnswer AskSaveFirst(const QString& text);
+
+// Asks `text` with Yes / No in a box with the object name `name`, through RunModal. Closing the box counts as
+// No.
+bool AskYesNo(const QString& text, const QString& name);

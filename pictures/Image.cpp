@@ -16,6 +16,9 @@ QSize DrawnSize(const QSize& picture, const QSize& box, bool proportional, bool 
 
 } // namespace
 
+const QColor TImage::FrameColour(255, 0, 255);
+const QColor TImage::BoxColour(255, 255, 0);
+
 TImage::TImage(QWidget* parent)
     : QWidget(parent)
 {
@@ -81,6 +84,7 @@ void TImage::Supersede()
 
 void TImage::Take(QImage&& loaded, QImage&& shown, const QString& path)
 {
+    ClearMarks();
     picture = std::move(loaded);
     scaled = std::move(shown);
     kind = path.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive) ? TPictureKind::Jpeg
@@ -95,6 +99,7 @@ void TImage::SetPicture(const QImage& value)
         return;
     }
     Supersede();
+    ClearMarks();
     picture = value.format() == QImage::Format_RGB888 ? value : value.convertToFormat(QImage::Format_RGB888);
     scaled = QImage();
     kind = TPictureKind::Bitmap;
@@ -104,6 +109,7 @@ void TImage::SetPicture(const QImage& value)
 void TImage::Clear()
 {
     Supersede();
+    ClearMarks();
     picture = QImage();
     scaled = QImage();
     kind = TPictureKind::None;
@@ -139,6 +145,52 @@ QRect TImage::DrawRect() const
     return QRect(topLeft, size);
 }
 
+void TImage::SetMarks(const QPolygonF& frame, const QRectF& box, QSize pictureSize)
+{
+    if (pictureSize.isEmpty()) {
+        ClearMarks();
+        return;
+    }
+    markedFrame = frame;
+    markedBox = box;
+    markedSize = pictureSize;
+    update();
+}
+
+void TImage::ClearMarks()
+{
+    if (markedSize.isEmpty())
+        return;
+    markedFrame.clear();
+    markedBox = QRectF();
+    markedSize = QSize();
+    update();
+}
+
+QPointF TImage::Shown(QPointF point) const
+{
+    const QRect target = DrawRect();
+    return QPointF(target.x() + point.x() * target.width() / markedSize.width(),
+        target.y() + point.y() * target.height() / markedSize.height());
+}
+
+QPolygonF TImage::FrameShown() const
+{
+    QPolygonF shown;
+    if (picture.isNull() || markedSize.isEmpty())
+        return shown;
+    for (const QPointF& point : markedFrame)
+        shown << Shown(point);
+    return shown;
+}
+
+QRectF TImage::BoxShown() const
+{
+    if (picture.isNull() || markedSize.isEmpty() || markedBox.isEmpty())
+        return QRectF();
+    return QRectF(Shown(markedBox.topLeft()), Shown(markedBox.bottomRight()));
+}
+
 void TImage::paintEvent(QPaintEvent*)
 {
     if (picture.isNull())
@@ -147,10 +199,24 @@ void TImage::paintEvent(QPaintEvent*)
     const QRect target = DrawRect();
     if (target.size() == picture.size()) {
         painter.drawImage(target.topLeft(), picture);
-        return;
+    } else {
+        // A large picture shown small is scaled once per size, not on every repaint.
+        if (scaled.size() != target.size())
+            scaled = picture.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        painter.drawImage(target.topLeft(), scaled);
     }
-    // A large picture shown small is scaled once per size, not on every repaint.
-    if (scaled.size() != target.size())
-        scaled = picture.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    painter.drawImage(target.topLeft(), scaled);
+    // The marks in their pure colours (no smoothing), two pixels wide, so that they stand out from the
+    // picture and can be found on a screenshot.
+    const QPolygonF frame = FrameShown();
+    if (frame.size() >= 2) {
+        painter.setPen(QPen(FrameColour, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPolygon(frame);
+    }
+    const QRectF box = BoxShown();
+    if (!box.isEmpty()) {
+        painter.setPen(QPen(BoxColour, 2, Qt::DashLine, Qt::SquareCap, Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(box);
+    }
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QColor>
 #include <QImage>
+#include <QPolygonF>
+#include <QRectF>
 #include <QString>
 #include <QThreadPool>
 #include <QWidget>
@@ -49,6 +52,19 @@ public:
     // The rectangle, in the control's coordinates, in which the picture is drawn (empty when empty).
     QRect DrawRect() const;
 
+    // Marks parts of the picture: `frame` is outlined in FrameColour, `box` dashed in BoxColour, both given
+    // in the pixels of a picture of `pictureSize` (the picture as its file holds it) and drawn where that
+    // part of the picture is shown, scaled and moved with it. An empty frame or box is not drawn. The marks
+    // go with the picture: a new picture, SetPicture and Clear take them away.
+    void SetMarks(const QPolygonF& frame, const QRectF& box, QSize pictureSize);
+    void ClearMarks();
+    bool HasMarks() const { return !markedSize.isEmpty(); }
+    // The marks as drawn, in the control's coordinates (empty without marks or picture).
+    QPolygonF FrameShown() const;
+    QRectF BoxShown() const;
+    static const QColor FrameColour; // magenta, seldom seen in photographs
+    static const QColor BoxColour; // yellow
+
 signals:
     void PictureLoaded(const QString& path);
     void PictureLoadFailed(const QString& path, const QString& message);
@@ -58,6 +74,8 @@ protected:
 
 private:
     void Take(QImage&& loaded, QImage&& shown, const QString& path);
+    // A point of the marked picture where it is drawn.
+    QPointF Shown(QPointF point) const;
     // Drops the result of a load still running.
     void Supersede();
 
@@ -70,4 +88,7 @@ private:
     bool proportional = false;
     bool stretch = false;
     bool center = false;
+    QPolygonF markedFrame;
+    QRectF markedBox;
+    QSize markedSize; // empty without marks
 };

@@ -184,3 +184,42 @@ TEST(AppIni, AFileThatCouldNotBeReadIsNotReplaced)
             << special.kind; // still there
     }
 }
+
+TEST(AppIni, FramingIsReadFromItsOwnSectionAndWrittenBackBesideGlobalconst)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.ini");
+    // Absent, unknown and known values; letter case and white space do not count.
+    EXPECT_EQ(TAppConfig::Read(path).Framing, TFraming::Corner);
+    const std::pair<const char*, TFraming> cases[] = { { "face", TFraming::Face }, { " FIT ", TFraming::Fit },
+        { "corner", TFraming::Corner }, { "eyes", TFraming::Corner }, { "", TFraming::Corner } };
+    for (const auto& [text, framing] : cases) {
+        WriteBytes(path, QByteArray("[mirava]\nframing=") + text + "\n");
+        EXPECT_EQ(TAppConfig::Read(path).Framing, framing) << text;
+    }
+    // A key of the same name in another section is not the framing.
+    WriteBytes(path, "[globalconst]\nframing=face\n");
+    EXPECT_EQ(TAppConfig::Read(path).Framing, TFraming::Corner);
+
+    // The default adds nothing to a file that never named a framing; another framing adds the section at
+    // the end, and globalconst stays as it is.
+    const QByteArray global
+        = "[globalconst]\r\nsubfieldXcount=4\r\nsubfieldYcount=4\r\nsubfieldworkcount=16\r\n";
+    WriteBytes(path, global);
+    TAppConfig config = TAppConfig::Read(path);
+    config.Write(path);
+    EXPECT_EQ(ReadBytes(path), global);
+    config.Framing = TFraming::Face;
+    config.Write(path);
+    EXPECT_EQ(ReadBytes(path), global + "\r\n[mirava]\r\nframing=face\r\n");
+    EXPECT_EQ(TAppConfig::Read(path).Framing, TFraming::Face);
+    // Back to the default, the key keeps its line; an unknown value is written back as the default.
+    config.Framing = TFraming::Corner;
+    config.Write(path);
+    EXPECT_EQ(ReadBytes(path), global + "\r\n[mirava]\r\nframing=corner\r\n");
+    WriteBytes(path, "[Mirava]\nFraming=sideways\n");
+    TAppConfig::Read(path).Write(path);
+    EXPECT_EQ(ReadBytes(path),
+        QByteArray("[Mirava]\nFraming=corner\n\n[globalconst]\nsubfieldXcount=4\nsubfieldYcount=4\n"
+                   "subfieldworkcount=16\n"));
+}

@@ -5,15 +5,19 @@
 
 #include "tests/e2e/WindowDriver.h"
 
+#include <QColor>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QImage>
+#include <QPainter>
 #include <QRect>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -95,8 +99,8 @@ protected:
     }
 
     // A copy of the program in a folder of its own, with the registration of the player library or
-    // without it, and without the skin movie.
-    void UseProgramCopy(bool withPlayer)
+    // without it, and with or without the skin movie. What it writes there (app.ini) goes with the test.
+    void UseProgramCopy(bool withPlayer, bool withSkin = false)
     {
         const QString folder = work.filePath(QStringLiteral("app"));
         ASSERT_TRUE(QDir().mkpath(folder));
@@ -107,6 +111,9 @@ protected:
             ASSERT_TRUE(QDir(folder).mkpath(QFileInfo(registration).path()));
             ASSERT_TRUE(QFile::copy(programFolder + registration, folder + u'/' + registration))
                 << "the build wrote no registration of the player library";
+        }
+        if (withSkin) {
+            ASSERT_TRUE(QFile::copy(BuildSkin, folder + QStringLiteral("/skin.mrv")));
         }
         UseProgramFolder(folder);
     }
@@ -342,7 +349,7 @@ protected:
             << Text(Describe(lastState));
     }
 
-    void OpenFacesFolder()
+    void OpenFacesFolder(int pictures = 9)
     {
         // Opens the pictures' folder with the keyboard in the tree: a click on the selected folder, Right to
         // unfold it and, once its subfolders are read, Right again to step into them; then Down to the
@@ -384,7 +391,8 @@ protected:
         }
         ASSERT_EQ(Text(Value("TreeCurrent")), Text(facesFolder)) << "state:\n" << Text(Describe(lastState));
         ASSERT_TRUE(WaitFor([&](const TState& state) {
-            return Get(state, "Folder") == wantedFolder && Get(state, "ListCount") == u"9";
+            return Get(state, "Folder") == wantedFolder
+                && Get(state, "ListCount") == QString::number(pictures);
         })) << "the folder's pictures were not listed; state:\n"
             << Text(Describe(lastState));
     }
@@ -867,3 +875,143 @@ TEST_F(StopWithoutDisplay, AWindowThatNeverCameUpEndsInTimeToo)
 }
 
 } // namespace
+
+namespace {
+// A large photograph as a phone takes it: the face picture scaled up 4.5 times into a 2400 x 1800 scene of
+// muted tiles, away from the top-left corner.
+QImage LargeScene(const QImage& face)
+{
+    QImage scene(2400, 1800, QImage::Format_RGB888);
+    QPainter painter(&scene);
+    for (int y = 0; y < scene.height(); y += 60) {
+        for (int x = 0; x < scene.width(); x += 60) {
+            const int shade = 110 + ((x / 60) * 37 + (y / 60) * 53) % 60;
+            painter.fillRect(x, y, 60, 60, QColor(shade, shade - 10, shade - 25));
+        }
+    }
+    if (!face.isNull())
+        painter.drawImage(QRect(900, 500, face.width() * 9 / 2, face.height() * 9 / 2), face);
+    return scene;
+}
+
+// Pixels of the colour inside the rectangle.
+int PixelsOf(const QImage& image, QRect area, QColor colour)
+{
+    int count = 0;
+    area = area.intersected(image.rect());
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += image.pixelColor(x, y) == colour;
+    }
+    return count;
+}
+} // namespace
+
+// Real photographs, made large: the framing button chooses "face", two persons are memorised and another
+// picture of each is recognised by name, and the sampled frame is drawn over the large view.
+TEST_F(WholeWindow, FaceFramingMemorisesAndRecognisesRealPersonsInLargePictures)
+{
+    const QByteArray testData = qgetenv("MIRAVA_TESTDATA");
+    const QString faces = QString::fromLocal8Bit(testData) + QStringLiteral("/faces-real/faces94/");
+    if (testData.isEmpty() || !QFileInfo(faces).isDir())
+        GTEST_SKIP() << "MIRAVA_TESTDATA does not hold faces-real/faces94";
+    const QStringList persons = { QStringLiteral("9336923"), QStringLiteral("9338535") };
+    const QStringList names = { QStringLiteral("Ada"), QStringLiteral("Ben") };
+    // A copy of the program, so that the framing it keeps in app.ini at close stays with this test.
+    ASSERT_NO_FATAL_FAILURE(UseProgramCopy(true, true));
+    facesFolder = programFolder + QStringLiteral("faces");
+    ASSERT_TRUE(QDir().mkpath(facesFolder));
+    for (const QString& person : persons) {
+        for (const char* picture : { "_1", "_3" }) {
+            const QImage face(faces + person + QString::fromLatin1(picture) + QStringLiteral(".jpg"));
+            ASSERT_FALSE(face.isNull()) << Text(person) << picture;
+            ASSERT_TRUE(LargeScene(face).save(
+                facesFolder + u'/' + person + QString::fromLatin1(picture) + QStringLiteral(".jpg"), "JPEG",
+                90));
+        }
+    }
+    ASSERT_TRUE(LargeScene(QImage()).save(facesFolder + QStringLiteral("/nobody.jpg"), "JPEG", 90));
+
+    ASSERT_NO_FATAL_FAILURE(StartXServer());
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    ASSERT_NO_FATAL_FAILURE(WaitForWindow());
+    ASSERT_EQ(Text(Value("Skin.Player")), "1") << "the skin's player was not created";
+    ASSERT_NO_FATAL_FAILURE(OpenFacesFolder(5));
+    ASSERT_NO_FATAL_FAILURE(ClickSkinButton(3));
+    ASSERT_NO_FATAL_FAILURE(
+        CloseMessage([](const QString& text) { return text == QStringLiteral("OK!"); }, "\"OK!\""));
+
+    // In "corner" a large picture is mostly left out, and the status bar says so and names the framing that
+    // finds the face.
+    ASSERT_NO_FATAL_FAILURE(PickPicture(persons[0] + QStringLiteral("_1.jpg")));
+    ASSERT_TRUE(WaitFor([](const TState& state) {
+        return Get(state, "StatusBar1").startsWith(QStringLiteral("Only the top-left 100 x 100 pixels"));
+    })) << "state:\n"
+        << Text(Describe(lastState));
+    EXPECT_TRUE(Value("StatusBar1").endsWith(QStringLiteral(": framing \"face\" finds the face")));
+
+    // The framing button goes corner, fit, face; nothing is memorised, so nothing is asked.
+    for (const char* framing : { "fit", "face" }) {
+        // Apart by more than a double click's interval: the second press of a double click raises nothing.
+        std::this_thread::sleep_for(700ms);
+        ASSERT_NO_FATAL_FAILURE(ClickSkinButton(4));
+        ASSERT_TRUE(WaitForValue(QStringLiteral("Framing"), QString::fromLatin1(framing)))
+            << "state:\n"
+            << Text(Describe(lastState));
+    }
+    EXPECT_EQ(Text(Value("Modal")), "");
+
+    // A picture without a face: with face framing built, the status bar says that the whole picture is
+    // used. Whether it does tells this test whether the face framing it checks below is there.
+    ASSERT_NO_FATAL_FAILURE(PickPicture(QStringLiteral("nobody.jpg")));
+    ASSERT_TRUE(WaitForValue(QStringLiteral("FramingPending"), QStringLiteral("0"), 30s));
+    const bool facesFound = Value("StatusBar1") == QStringLiteral("No face found: the whole picture is used");
+    if (!facesFound)
+        std::printf("note: \"face\" frames as \"fit\" in this build; the face's box and the frame around the "
+                    "face are not checked\n");
+
+    const auto expectFrameDrawn = [&](const QString& picture) {
+        ASSERT_TRUE(WaitFor(
+            [](const TState& state) {
+                return Get(state, "FramingPending") == u"0" && ParseRect(Get(state, "Geometry.Frame"));
+            },
+            30s))
+            << "no frame shown for " << Text(picture) << "; state:\n"
+            << Text(Describe(lastState));
+        const std::optional<QRect> view = Rect("Geometry.Image1");
+        const std::optional<QRect> frame = Rect("Geometry.Frame");
+        ASSERT_TRUE(view && frame);
+        EXPECT_TRUE(view->contains(*frame)) << Text(Value("Geometry.Frame"));
+        EXPECT_EQ(Text(Value("Image3")), "100x100");
+        if (facesFound) {
+            EXPECT_EQ(Text(Value("FaceFound")), "1") << "no face found in " << Text(picture);
+            const std::optional<QRect> box = Rect("Geometry.FaceBox");
+            ASSERT_TRUE(box) << "no face box drawn for " << Text(picture);
+            // The face lies in the middle of the scene, in the picture scaled up from the photograph.
+            EXPECT_TRUE(frame->intersects(*box));
+            EXPECT_LT(frame->width(), view->width() / 2) << "the frame is not around the face";
+        }
+        // The frame is drawn in its colour over the picture.
+        const QString screenshot = QFileInfo(picture).completeBaseName() + QStringLiteral(".png");
+        SaveScreenshot(screenshot);
+        const QImage shown(ArtifactPath(screenshot));
+        ASSERT_FALSE(shown.isNull()) << Text(ArtifactPath(screenshot));
+        const std::optional<QRect> window = Rect("Geometry.MainForm");
+        ASSERT_TRUE(window);
+        const QRect local = frame->translated(-window->topLeft()).adjusted(-2, -2, 2, 2);
+        EXPECT_GT(PixelsOf(shown, local, QColor(255, 0, 255)), frame->width() + frame->height())
+            << "the frame is not drawn on the large view of " << Text(picture);
+    };
+
+    for (int p = 0; p < 2; ++p) {
+        ASSERT_NO_FATAL_FAILURE(Memorise(persons[p] + QStringLiteral("_1.jpg"), names[p]));
+        ASSERT_NO_FATAL_FAILURE(expectFrameDrawn(persons[p] + QStringLiteral("_1.jpg")));
+    }
+    for (int p : { 1, 0 }) {
+        ASSERT_NO_FATAL_FAILURE(Recognise(persons[p] + QStringLiteral("_3.jpg"), names[p]));
+        EXPECT_TRUE(Value("StatusPanel1").startsWith(names[p] + u' ')) << Text(Value("StatusPanel1"));
+        EXPECT_TRUE(Value("StatusPanel1").contains(QStringLiteral(" · next ") + names[1 - p] + u' '))
+            << Text(Value("StatusPanel1"));
+        ASSERT_NO_FATAL_FAILURE(expectFrameDrawn(persons[p] + QStringLiteral("_3.jpg")));
+    }
+}

@@ -93,11 +93,15 @@ protected:
         WaitForPictures();
     }
 
-    // Pictures load on a worker; waits (running the event loop) until both views hold what was asked.
+    // Pictures load and are framed on workers; waits (running the event loop) until both views hold what
+    // was asked and the chosen picture is framed.
     void WaitForPictures()
     {
         ASSERT_TRUE(QTest::qWaitFor(
-            [this] { return !form->Image1->IsLoading() && !form->Image2->IsLoading(); }, 30'000));
+            [this] {
+                return !form->Image1->IsLoading() && !form->FramingPending() && !form->Image2->IsLoading();
+            },
+            30'000));
     }
 
     static QImage Person(int person) { return StripedPerson(person); }

@@ -12,4 +12,5 @@ mirava_add_test(mirava_mainform_test
     ${CMAKE_CURRENT_LIST_DIR}/MainFormFoldersTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFormMemoryTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MainFormListingTest.cpp
-  LIBS mirava_ui Qt6::Test)
+    ${CMAKE_CURRENT_LIST_DIR}/MainFormFramingTest.cpp
+  LIBS mirava_ui Qt6::Test ZLIB::ZLIB)

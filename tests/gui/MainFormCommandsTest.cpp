@@ -56,7 +56,7 @@ TEST_F(Commands, DispatchTrimsAndParsesTheArgument)
     window.StatusPanel0->clear();
 
     // Codes outside 0..9, reserved codes and other command names do nothing and show nothing.
-    for (const char* args : { "10", "-1", "4", "5", "7", "9" })
+    for (const char* args : { "10", "-1", "5", "7", "9" })
         Command(QString::fromLatin1(args));
     for (const char* name : { "ButtonComand", "buttoncommand", "BUTTONCOMAND", " buttoncomand", "" })
         window.TransparentMoviePlayerControl1MovieCommand(QString::fromLatin1(name), "8");

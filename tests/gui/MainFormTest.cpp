@@ -232,7 +232,8 @@ TEST_F(MainForm, StateReportIsWrittenOnSigusr1)
     const QString text = QString::fromUtf8(ReadBytes(App("mirava-state.txt")));
     EXPECT_EQ(text,
         QStringLiteral("Edit2=Anna\nLabel1=\nPath=%1\nStatusBar1=\nNetworks=0\nImage1=100x100\nImage2=\n"
-                       "ListCount=1\nSelectedIndex=0\nFolder=%2/\n")
+                       "ListCount=1\nSelectedIndex=0\nFolder=%2/\nStatusPanel1=\nFraming=corner\n"
+                       "FramingPending=0\nFaceFound=0\nImage3=100x100\n")
             .arg(App("p0.bmp"), appFolder.path()));
 
     // A second signal brings the report up to date.

@@ -130,3 +130,29 @@ TEST(ImageTest, DrawsThePictureOnATransparentBackground)
     EXPECT_EQ(scaled.pixelColor(10 + 80, 10 + 40), QColor(255, 255, 255));
     EXPECT_EQ(scaled.pixelColor(10 + 50, 10 + 80), QColor(0, 0, 0));
 }
+
+TEST(ImageTest, MarksAreDrawnWhereTheirPartOfThePictureIsShownAndGoWithIt)
+{
+    TImage image;
+    image.resize(300, 300);
+    image.SetCenter(true);
+    image.SetProportional(true);
+    image.SetStretch(true);
+    QImage grey(200, 100, QImage::Format_RGB888);
+    grey.fill(QColor(128, 128, 128));
+    image.SetPicture(grey);
+    ASSERT_EQ(image.DrawRect(), QRect(0, 75, 300, 150)); // scaled by 1.5, centred
+    // Marks in the pixels of the picture as its file holds it (here twice the size held).
+    image.SetMarks(QPolygonF(QRectF(0, 0, 100, 100)), QRectF(200, 50, 40, 60), QSize(400, 200));
+    EXPECT_EQ(image.FrameShown().boundingRect(), QRectF(0, 75, 75, 75));
+    EXPECT_EQ(image.BoxShown(), QRectF(150, 112.5, 30, 45));
+    QImage drawn(image.size(), QImage::Format_RGB888);
+    drawn.fill(Qt::black);
+    image.render(&drawn);
+    EXPECT_EQ(drawn.pixelColor(0, 110), TImage::FrameColour);
+    EXPECT_EQ(drawn.pixelColor(150, 130), TImage::BoxColour);
+    EXPECT_EQ(drawn.pixelColor(100, 110), QColor(128, 128, 128));
+    image.SetPicture(grey);
+    EXPECT_FALSE(image.HasMarks());
+    EXPECT_TRUE(image.FrameShown().isEmpty());
+}
