@@ -101,6 +101,24 @@ TInputPattern PatternOf(const QImage& grey)
     return pattern;
 }
 
+// The values where the window shows the picture squeezed by `factor` around the middle of the interval that
+// holds mid-grey (TFramingOptions::Contrast).
+void SqueezeContrast(TInputPattern& pattern, const QImage& inside, double factor)
+{
+    if (factor == 1.0)
+        return;
+    for (int y = 0; y < SampleSize; ++y) {
+        const uchar* shown = inside.isNull() || y >= inside.height() ? nullptr : inside.constScanLine(y);
+        for (int x = 0; x < SampleSize; ++x) {
+            if (shown && (x >= inside.width() || shown[x] == 0))
+                continue;
+            float& value = pattern[size_t(y) * SampleSize + size_t(x)];
+            value = float(
+                std::clamp<long>(std::lround(MidGreyIntervalCentre + (value - 128.0) * factor), 0, 255));
+        }
+    }
+}
+
 // `picture` fitted, as the picture of size `pictureSize` (in the file) that it was decoded from.
 TFramedPicture Fitted(const QImage& picture, const QSize& pictureSize, TFraming framing)
 {
@@ -187,6 +205,7 @@ TFramedPicture TFramer::FrameFace(const QImage& picture, const QSize& pictureSiz
     }
     NormaliseLighting(window.Grey, options.Lighting, window.Inside);
     framed.Pattern = PatternOf(window.Grey);
+    SqueezeContrast(framed.Pattern, window.Inside, options.Contrast);
     framed.FaceFound = true;
     for (const QPointF& corner : window.Frame)
         framed.Frame << inPicture(corner);

@@ -9,6 +9,10 @@
 
 constexpr int SampleSize = 100; // the sampled window is SampleSize x SampleSize
 using TInputPattern = std::vector<float>; // SampleSize*SampleSize grey values, row order
+// The network cuts the values 0..255 into this many equal intervals; a value counts only by its interval.
+constexpr int PatternLevels = 26;
+// The middle of the interval that holds mid-grey (128).
+constexpr double MidGreyIntervalCentre = (int(128 * PatternLevels / 255.0) + 0.5) * 255.0 / PatternLevels;
 // The same values as bytes, as a memory keeps them beside its slots.
 using TPatternBytes = std::vector<uint8_t>;
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
+#include <vector>
 
 namespace {
 
@@ -164,6 +165,106 @@ void Clahe(QImage& grey, const QImage& inside)
     }
 }
 
+// The band-pass lighting, on the counted pixels; the others are filled with the counted ones' mean first, so
+// that the edge of the picture is no feature.
+constexpr double BandGamma = 0.2;
+constexpr double BandInnerBlur = 1.0; // sigma of the two blurs, in pixels
+constexpr double BandOuterBlur = 2.0;
+constexpr double BandEqualisingPower = 0.1;
+constexpr double BandLimit = 10.0; // values beyond this many times the typical one are squashed
+constexpr double BandSpread = 6.0;
+
+std::vector<double> Blurred(const std::vector<double>& values, int width, int height, double sigma)
+{
+    const int radius = int(std::ceil(3 * sigma));
+    std::vector<double> kernel(size_t(2 * radius + 1));
+    double sum = 0;
+    for (int i = -radius; i <= radius; ++i)
+        sum += kernel[size_t(i + radius)] = std::exp(-i * i / (2 * sigma * sigma));
+    for (double& weight : kernel)
+        weight /= sum;
+    std::vector<double> across(values.size()), result(values.size());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            double value = 0;
+            for (int i = -radius; i <= radius; ++i)
+                value += kernel[size_t(i + radius)]
+                    * values[size_t(y * width + std::clamp(x + i, 0, width - 1))];
+            across[size_t(y * width + x)] = value;
+        }
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            double value = 0;
+            for (int i = -radius; i <= radius; ++i)
+                value += kernel[size_t(i + radius)]
+                    * across[size_t(std::clamp(y + i, 0, height - 1) * width + x)];
+            result[size_t(y * width + x)] = value;
+        }
+    return result;
+}
+
+// Divides the values by their typical size, measured robustly (a mean of small powers), leaving out values
+// larger than `limit` times it when a limit is given.
+void EqualiseContrast(std::vector<double>& values, const std::vector<uint8_t>& counted, double limit)
+{
+    double sum = 0;
+    int count = 0;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (!counted[i])
+            continue;
+        const double size = std::abs(values[i]);
+        sum += std::pow(limit > 0 ? std::min(limit, size) : size, BandEqualisingPower);
+        ++count;
+    }
+    const double typical = count == 0 ? 0.0 : std::pow(sum / count, 1 / BandEqualisingPower);
+    if (!(typical > 1e-12))
+        return;
+    for (double& value : values)
+        value /= typical;
+}
+
+void Bandpass(QImage& grey, const QImage& inside)
+{
+    const int width = grey.width(), height = grey.height();
+    std::vector<double> values(size_t(width) * size_t(height));
+    std::vector<uint8_t> counted(values.size());
+    double sum = 0;
+    int count = 0;
+    for (int y = 0; y < height; ++y) {
+        const uchar* line = grey.constScanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const size_t i = size_t(y * width + x);
+            counted[i] = Counts(inside, x, y);
+            values[i] = std::pow(line[x] / 255.0 + 1e-3, BandGamma);
+            if (counted[i]) {
+                sum += values[i];
+                ++count;
+            }
+        }
+    }
+    if (count == 0)
+        return;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (!counted[i])
+            values[i] = sum / count;
+    }
+    const std::vector<double> fine = Blurred(values, width, height, BandInnerBlur);
+    const std::vector<double> coarse = Blurred(values, width, height, BandOuterBlur);
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = fine[i] - coarse[i];
+    EqualiseContrast(values, counted, 0.0);
+    EqualiseContrast(values, counted, BandLimit);
+    for (int y = 0; y < height; ++y) {
+        uchar* line = grey.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            const size_t i = size_t(y * width + x);
+            if (counted[i])
+                line[x] = uint8_t(std::clamp<long>(
+                    std::lround(128 + 127 * std::tanh(values[i] / BandLimit * BandSpread)), 0, 255));
+        }
+    }
+}
+
 } // namespace
 
 QString LightingName(TLighting lighting)
@@ -177,6 +278,8 @@ QString LightingName(TLighting lighting)
         return QStringLiteral("clahe");
     case TLighting::Contrast:
         return QStringLiteral("contrast");
+    case TLighting::Bandpass:
+        return QStringLiteral("bandpass");
     }
     return QStringLiteral("none");
 }
@@ -184,8 +287,8 @@ QString LightingName(TLighting lighting)
 std::optional<TLighting> LightingFromName(QStringView name)
 {
     const QStringView trimmed = name.trimmed();
-    for (const TLighting lighting :
-        { TLighting::None, TLighting::Equalise, TLighting::Clahe, TLighting::Contrast }) {
+    for (const TLighting lighting : { TLighting::None, TLighting::Equalise, TLighting::Clahe,
+             TLighting::Contrast, TLighting::Bandpass }) {
         if (trimmed.compare(LightingName(lighting), Qt::CaseInsensitive) == 0)
             return lighting;
     }
@@ -211,6 +314,9 @@ void NormaliseLighting(QImage& grey, TLighting lighting, const QImage& inside)
         break;
     case TLighting::Contrast:
         Apply(grey, mask, StretchingMapping(HistogramOf(grey, mask, grey.rect())));
+        break;
+    case TLighting::Bandpass:
+        Bandpass(grey, mask);
         break;
     }
 }

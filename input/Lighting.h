@@ -7,15 +7,18 @@
 //   clahe     the same in each of 8 x 8 tiles, each tile's histogram clipped (contrast-limited adaptive
 //             equalisation), the tiles' mappings blended smoothly from tile to tile
 //   contrast  a linear stretch: the darkest and the brightest 1 % of the values become 0 and 255
+//   bandpass  what a face shows rather than how it is lit: the values' gamma lowered (shadows lifted), a band
+//             of detail kept (a difference of two blurs, which drops the slow change of light across the
+//             face), its contrast equalised robustly and squashed around mid-grey
 
 #include <QImage>
 #include <QString>
 #include <QStringView>
 #include <optional>
 
-enum class TLighting { None, Equalise, Clahe, Contrast };
+enum class TLighting { None, Equalise, Clahe, Contrast, Bandpass };
 
-// "none", "equalise", "clahe", "contrast".
+// "none", "equalise", "clahe", "contrast", "bandpass".
 QString LightingName(TLighting lighting);
 // The lighting of a name as LightingName gives it (letter case and white space around it ignored).
 std::optional<TLighting> LightingFromName(QStringView name);

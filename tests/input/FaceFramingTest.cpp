@@ -96,6 +96,7 @@ TFramingOptions Unlit()
 {
     TFramingOptions options;
     options.Lighting = TLighting::None;
+    options.Contrast = 1.0;
     return options;
 }
 

@@ -31,7 +31,7 @@ TEST(Framing, NamesRoundTripAndCycle)
     }
     EXPECT_EQ(FramingFromName(u"middle"), std::nullopt);
     for (const TLighting lighting :
-        { TLighting::None, TLighting::Equalise, TLighting::Clahe, TLighting::Contrast })
+        { TLighting::None, TLighting::Equalise, TLighting::Clahe, TLighting::Contrast, TLighting::Bandpass })
         EXPECT_EQ(LightingFromName(LightingName(lighting)), lighting);
     EXPECT_EQ(LightingFromName(u"bright"), std::nullopt);
 }
@@ -135,20 +135,46 @@ TEST(Lighting, EachRaisesTheContrastOfADimPictureAndLeavesWhatIsOutside)
     QImage same = dim;
     NormaliseLighting(same, TLighting::None, inside);
     EXPECT_EQ(same, dim);
-    for (const TLighting lighting : { TLighting::Equalise, TLighting::Clahe, TLighting::Contrast }) {
+    for (const TLighting lighting :
+        { TLighting::Equalise, TLighting::Clahe, TLighting::Contrast, TLighting::Bandpass }) {
         QImage grey = dim.copy();
         NormaliseLighting(grey, lighting, inside);
         const std::string name = LightingName(lighting).toStdString();
         EXPECT_GT(Detail(grey, 75), 1.5 * Detail(dim, 75)) << name;
         // Equalisation and the stretch spread the values over the whole range. CLAHE limits how far it
         // stretches any tile.
-        if (lighting != TLighting::Clahe) {
+        if (lighting == TLighting::Equalise || lighting == TLighting::Contrast) {
             EXPECT_GT(Range(grey, 75), 220) << name;
         }
         for (int y = 0; y < SampleSize; ++y)
             for (int x = 75; x < SampleSize; ++x)
                 ASSERT_EQ(grey.constScanLine(y)[x], dim.constScanLine(y)[x]) << name;
     }
+}
+
+// The same features lit evenly and lit from the left (a slow change of light across them): the band-pass
+// lighting keeps the features and drops the light, so that the two come out alike.
+TEST(Lighting, BandpassDropsLightThatChangesSlowlyAcrossThePicture)
+{
+    QImage even(SampleSize, SampleSize, QImage::Format_Grayscale8), side = even;
+    for (int y = 0; y < SampleSize; ++y)
+        for (int x = 0; x < SampleSize; ++x) {
+            const double feature = 120 + 60 * std::sin(x * 0.7) * std::cos(y * 0.5);
+            even.scanLine(y)[x] = uchar(feature);
+            side.scanLine(y)[x] = uchar(feature * (1.0 - 0.6 * x / SampleSize));
+        }
+    auto difference = [](const QImage& a, const QImage& b) {
+        double sum = 0;
+        for (int y = 0; y < SampleSize; ++y)
+            for (int x = 0; x < SampleSize; ++x)
+                sum += std::abs(a.constScanLine(y)[x] - b.constScanLine(y)[x]);
+        return sum / (SampleSize * SampleSize);
+    };
+    const double before = difference(even, side);
+    NormaliseLighting(even, TLighting::Bandpass);
+    NormaliseLighting(side, TLighting::Bandpass);
+    EXPECT_LT(difference(even, side), before / 4) << before;
+    EXPECT_GT(Detail(even, SampleSize), 10.0);
 }
 
 } // namespace
