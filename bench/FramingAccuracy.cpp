@@ -117,14 +117,14 @@ int main(int argc, char** argv)
 
     std::vector<TConfiguration> configurations { { QStringLiteral("corner"), TFraming::Corner, {} },
         { QStringLiteral("fit"), TFraming::Fit, {} } };
-    for (const TLighting lighting :
-        { TLighting::None, TLighting::Equalise, TLighting::Clahe, TLighting::Contrast }) {
+    for (const TLighting lighting : { TLighting::None, TLighting::Equalise, TLighting::Clahe,
+             TLighting::Contrast, TLighting::Bandpass }) {
         TFramingOptions options;
         options.Lighting = lighting;
         configurations.push_back(
             { QStringLiteral("face, ") + LightingName(lighting), TFraming::Face, options });
     }
-    for (const double padding : { 0.0, 0.1, 0.3 }) {
+    for (const double padding : { 0.0, 0.1, 0.2, 0.3 }) {
         TFramingOptions options;
         options.FacePadding = padding;
         configurations.push_back(

@@ -1,6 +1,6 @@
 // Memorise with its rehearsal on the window's full-size network: the first memorise of a run against the
 // twentieth, which rehearses the nineteen persons memorised before it. The pictures are real faces
-// (faces94 and yale of the shared test data, framed "fit") when the test data lie beside the repository,
+// (faces94 and yale of the shared test data, framed "face") when the test data lie beside the repository,
 // else drawn alike patterns.
 //   build/bench/mirava_rehearsal_bench
 
@@ -28,7 +28,7 @@ std::vector<TInputPattern> RealFaces()
         const QDir folder(QStringLiteral(MIRAVA_TESTDATA_DIR "/faces-real/") + QLatin1String(set));
         for (const QString& name : folder.entryList({ QStringLiteral("*_1.jpg") }, QDir::Files, QDir::Name)) {
             if (patterns.size() < size_t(SlotCount))
-                patterns.push_back(framer.FrameFile(folder.filePath(name), TFraming::Fit).Pattern);
+                patterns.push_back(framer.FrameFile(folder.filePath(name), TFraming::Face).Pattern);
         }
     }
     return patterns;
@@ -50,11 +50,14 @@ std::vector<TInputPattern> DrawnFaces()
     return patterns;
 }
 
+bool realFaces = false;
+
 const std::vector<TInputPattern>& Faces()
 {
     static const std::vector<TInputPattern> faces = [] {
         std::vector<TInputPattern> real = RealFaces();
-        return real.size() == size_t(SlotCount) ? real : DrawnFaces();
+        realFaces = real.size() == size_t(SlotCount);
+        return realFaces ? real : DrawnFaces();
     }();
     return faces;
 }
@@ -79,7 +82,7 @@ void MemoriseNth(benchmark::State& state, int nth, bool rehearse)
         passes = memo.LastRehearsal.Passes;
     }
     state.counters["passes"] = passes;
-    state.SetLabel(Faces().size() == RealFaces().size() ? "real faces" : "drawn faces");
+    state.SetLabel(realFaces ? "real faces" : "drawn faces");
 }
 
 void BM_FirstMemorise(benchmark::State& state)
