@@ -62,6 +62,16 @@ const std::vector<TInputPattern>& Faces()
     return faces;
 }
 
+// A fresh network that has memorised the first `count` faces.
+void SetUpWithFaces(TMemoProcessor& memo, int count)
+{
+    memo.SetUpNetwork();
+    for (int slot = 0; slot < SlotCount; ++slot)
+        memo.TrainedList[slot] = QStringLiteral("0");
+    for (int i = 0; i < count; ++i)
+        memo.Memorise(QString::number(i), QString(), Faces()[size_t(i)]);
+}
+
 // Times memorise number `nth` (1 to 20) of a run on a fresh network, the ones before it untimed.
 void MemoriseNth(benchmark::State& state, int nth, bool rehearse)
 {
@@ -71,11 +81,7 @@ void MemoriseNth(benchmark::State& state, int nth, bool rehearse)
     memo.RehearseOnMemorise = rehearse;
     int passes = 0;
     for (auto _ : state) {
-        memo.SetUpNetwork();
-        for (int slot = 0; slot < SlotCount; ++slot)
-            memo.TrainedList[slot] = QStringLiteral("0");
-        for (int i = 0; i + 1 < nth; ++i)
-            memo.Memorise(QString::number(i), QString(), faces[size_t(i)]);
+        SetUpWithFaces(memo, nth - 1);
         const auto start = TClock::now();
         memo.Memorise(QString::number(nth), QString(), faces[size_t(nth - 1)]);
         state.SetIterationTime(std::chrono::duration<double>(TClock::now() - start).count());
@@ -111,11 +117,7 @@ void BM_TwentiethRehearsalByTraining(benchmark::State& state)
     TMemoProcessor memo;
     memo.SaveSlotFilesOnMemorise = false;
     for (auto _ : state) {
-        memo.SetUpNetwork();
-        for (int slot = 0; slot < SlotCount; ++slot)
-            memo.TrainedList[slot] = QStringLiteral("0");
-        for (int i = 0; i + 1 < SlotCount; ++i)
-            memo.Memorise(QString::number(i), QString(), faces[size_t(i)]);
+        SetUpWithFaces(memo, SlotCount - 1);
         std::vector<TRehearsalItem> items;
         for (int i = 0; i < SlotCount; ++i)
             items.push_back({ PatternBytes(faces[size_t(i)]),

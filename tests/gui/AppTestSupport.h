@@ -10,10 +10,13 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMessageBox>
 #include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
 #include <chrono>
+#include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -43,6 +46,22 @@ protected:
         SetMessageHandler(previousHandler);
         SetDialogRunner(previousRunner);
         QDir::setCurrent(previousFolder);
+    }
+
+    // From now on each modal dialog takes the next of Answers (none left: it is rejected); the names of the
+    // dialogs and the texts of the questions are recorded.
+    void AnswerDialogsInTurn()
+    {
+        SetDialogRunner([this](QDialog& dialog) {
+            Dialogs.append(dialog.objectName());
+            if (auto* box = qobject_cast<QMessageBox*>(&dialog))
+                Questions.append(box->text());
+            if (Answers.empty())
+                return int(QDialog::Rejected);
+            const std::function<int(QDialog&)> answer = Answers.front();
+            Answers.pop_front();
+            return answer(dialog);
+        });
     }
 
     // Opens the window and waits until it has listed its first folder (the program's).
@@ -113,6 +132,8 @@ protected:
     std::unique_ptr<TMainForm> form;
     QStringList Messages;
     QStringList Dialogs;
+    std::deque<std::function<int(QDialog&)>> Answers; // see AnswerDialogsInTurn
+    QStringList Questions;
 
 private:
     QString previousFolder;

@@ -229,16 +229,7 @@ protected:
     void SetUp() override
     {
         Framing::SetUp();
-        SetDialogRunner([this](QDialog& dialog) {
-            Dialogs.append(dialog.objectName());
-            if (auto* box = qobject_cast<QMessageBox*>(&dialog))
-                Questions.append(box->text());
-            if (Answers.empty())
-                return int(QDialog::Rejected);
-            const std::function<int(QDialog&)> answer = Answers.front();
-            Answers.pop_front();
-            return answer(dialog);
-        });
+        AnswerDialogsInTurn();
     }
 
     // Three persons' pictures; Anna and Bert memorised in "corner", nothing saved.
@@ -279,9 +270,6 @@ protected:
             EXPECT_EQ(window.Edit2->text(), window.Memo.NameList[person]);
         }
     }
-
-    std::deque<std::function<int(QDialog&)>> Answers;
-    QStringList Questions;
 };
 
 TEST_F(FramingOfMemories, CyclingAsksAndFramesTheMemorisedPersonsAgainOnTheWorker)

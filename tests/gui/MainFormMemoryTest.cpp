@@ -43,16 +43,7 @@ protected:
     void SetUp() override
     {
         TWindowTest::SetUp();
-        SetDialogRunner([this](QDialog& dialog) {
-            Dialogs.append(dialog.objectName());
-            if (auto* box = qobject_cast<QMessageBox*>(&dialog))
-                Questions.append(box->text());
-            if (Answers.empty())
-                return int(QDialog::Rejected);
-            const TAnswer answer = Answers.front();
-            Answers.pop_front();
-            return answer(dialog);
-        });
+        AnswerDialogsInTurn();
     }
 
     TMainForm& StartWithPeople()
@@ -80,9 +71,6 @@ protected:
         Dialogs.clear();
         return window;
     }
-
-    std::deque<TAnswer> Answers;
-    QStringList Questions;
 };
 
 TEST_F(MemoryCommands, SaveNeedsANetworkAndCancelDoesNothing)

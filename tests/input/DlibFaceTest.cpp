@@ -2,6 +2,7 @@
 // every face found, the eyes where the window puts them, a rolled face levelled, no face in a texture, and
 // the box alone without the landmark model.
 
+#include "WindowGeometry.h"
 #include "input/Framing.h"
 #include "pictures/PictureDecoder.h"
 #include "pictures/PictureFiles.h"
@@ -37,20 +38,6 @@ QStringList Pictures(const QString& folder)
 #define SKIP_WITHOUT(folder)                                                                                 \
     if ((folder).isEmpty())                                                                                  \
     GTEST_SKIP() << "MIRAVA_TESTDATA/faces-real is not there"
-
-// Where a point of the picture lies in the window whose corners are `frame`.
-QPointF InWindow(const QPolygonF& frame, const QPointF& point)
-{
-    const QPointF across = frame[1] - frame[0], down = frame[3] - frame[0], offset = point - frame[0];
-    return QPointF(QPointF::dotProduct(offset, across) / QPointF::dotProduct(across, across),
-               QPointF::dotProduct(offset, down) / QPointF::dotProduct(down, down))
-        * SampleSize;
-}
-
-double Distance(const QPointF& a, const QPointF& b)
-{
-    return std::hypot(a.x() - b.x(), a.y() - b.y());
-}
 
 TEST(DlibFaces, EveryFaces94PictureGivesAFaceWithTheEyesAtTheirPlaces)
 {

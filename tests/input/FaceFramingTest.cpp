@@ -2,6 +2,7 @@
 // says. The stand-in gives its boxes and eyes as shares of the picture's width and height, so the same one
 // serves a picture at any scale.
 
+#include "WindowGeometry.h"
 #include "input/Framing.h"
 #include "pictures/PictureFiles.h"
 
@@ -57,21 +58,6 @@ public:
         return QRectF(Scaled(share.topLeft(), size), Scaled(share.bottomRight(), size));
     }
 };
-
-// Where a point of the picture lies in the window whose corners are `frame` (top-left, top-right,
-// bottom-right, bottom-left).
-QPointF InWindow(const QPolygonF& frame, const QPointF& point)
-{
-    const QPointF across = frame[1] - frame[0], down = frame[3] - frame[0], offset = point - frame[0];
-    return QPointF(QPointF::dotProduct(offset, across) / QPointF::dotProduct(across, across),
-               QPointF::dotProduct(offset, down) / QPointF::dotProduct(down, down))
-        * SampleSize;
-}
-
-double Distance(const QPointF& a, const QPointF& b)
-{
-    return std::hypot(a.x() - b.x(), a.y() - b.y());
-}
 
 float At(const TInputPattern& pattern, const QPointF& place)
 {
