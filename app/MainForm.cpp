@@ -1119,10 +1119,7 @@ void TMainForm::ChooseAndOpenMemory()
         QStringLiteral("Opening…"),
         [file, memory, framer = FramingWorker->SharedFramer()] {
             *memory = ReadMemoryFile(file);
-            if (memory->Version < 2) {
-                RestorePatterns(*memory, *framer);
-                RehearseMemory(*memory);
-            }
+            CatchUpOldMemory(*memory, *framer);
         },
         [this, file, memory] {
             const TFraming before = Memo.Framing;

@@ -298,8 +298,11 @@ int TMemoProcessor::Memorise(const QString& name, const QString& path, const TIn
     }
     // The network learns the whole values the slot keeps, so that rehearsing them later repeats exactly
     // this training.
-    int newItem = -1;
-    const std::vector<TRehearsalItem> items = RehearsalItems(outputCount, &newItem, slot);
+    const std::vector<TRehearsalItem> items = RehearsalItemsOf(NameList, TrainedList, Patterns, outputCount);
+    // The new slot's item comes after one item for each used slot with a pattern before it.
+    int newItem = 0;
+    for (int i = 0; i < slot; ++i)
+        newItem += TrainedList[i] == u"1" && !Patterns[size_t(i)].empty();
     for (auto& network : Networks)
         LastRehearsal = rehearsal.TrainAndRehearse(*network, items, size_t(newItem), RehearsalPasses);
     return slot;
@@ -319,27 +322,15 @@ std::vector<float> TMemoProcessor::TargetsOf(
     return targets;
 }
 
-std::vector<TRehearsalItem> TMemoProcessor::RehearsalItems(int outputCount, int* indexOfSlot, int slot) const
+std::vector<TRehearsalItem> TMemoProcessor::RehearsalItemsOf(const QStringList& names,
+    const QStringList& trained, const std::vector<TPatternBytes>& patterns, int outputCount)
 {
     std::vector<TRehearsalItem> items;
-    for (int i = 0; i < SlotCount && i < TrainedList.size() && size_t(i) < Patterns.size(); ++i) {
-        if (TrainedList[i] != u"1" || Patterns[size_t(i)].empty())
-            continue;
-        if (i == slot && indexOfSlot)
-            *indexOfSlot = int(items.size());
-        items.push_back({ Patterns[size_t(i)], TargetsOf(i, outputCount, NameList, TrainedList) });
+    for (int i = 0; i < SlotCount && i < trained.size() && size_t(i) < patterns.size(); ++i) {
+        if (trained[i] == u"1" && !patterns[size_t(i)].empty())
+            items.push_back({ patterns[size_t(i)], TargetsOf(i, outputCount, names, trained) });
     }
     return items;
-}
-
-TRehearsalResult TMemoProcessor::RehearseAll()
-{
-    if (!HasNetwork())
-        throw TAppError(QStringLiteral("Set up the network first"));
-    const std::vector<TRehearsalItem> items = RehearsalItems(Networks.front()->GetNeuronCount(1));
-    for (auto& network : Networks)
-        LastRehearsal = rehearsal.Rehearse(*network, items, RehearsalPasses);
-    return LastRehearsal;
 }
 
 std::vector<int> TMemoProcessor::SlotsWithoutPattern() const

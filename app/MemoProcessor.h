@@ -53,7 +53,7 @@ public:
     // learnt before. Off, memorise trains the new pattern once and nothing else.
     bool RehearseOnMemorise = true;
     int RehearsalPasses = MaxRehearsalPasses; // the most passes of one rehearsal
-    TRehearsalResult LastRehearsal; // of the last memorise or RehearseAll
+    TRehearsalResult LastRehearsal; // of the last memorise
     std::vector<std::unique_ptr<TNeuralNetwork>> Networks;
     QString StateFilePrefix; // "" in the window (slot files land in the current dir);
                              // a tool may set a folder prefix ending in "/"
@@ -90,9 +90,6 @@ public:
     // The pattern is kept in Patterns beside the slot, and with RehearseOnMemorise every used slot with a
     // pattern is rehearsed (LastRehearsal says how it went).
     int Memorise(const QString& name, const QString& path, const TInputPattern& pattern);
-    // Rehearses every used slot that has a pattern on network 0 (after a memory was opened whose patterns
-    // were rebuilt). Throws "Set up the network first" without a network.
-    TRehearsalResult RehearseAll();
     // The used slots that have no pattern and so are not rehearsed.
     std::vector<int> SlotsWithoutPattern() const;
     // What a slot's pattern is trained towards when rehearsing: 99 on the slot's own output and on every
@@ -100,6 +97,9 @@ public:
     // 1 on every other one. Names are compared without the white space around them.
     static std::vector<float> TargetsOf(
         int slot, int outputCount, const QStringList& names, const QStringList& trained);
+    // What rehearsal trains: every used slot that has a pattern, in slot order, with its targets.
+    static std::vector<TRehearsalItem> RehearsalItemsOf(const QStringList& names, const QStringList& trained,
+        const std::vector<TPatternBytes>& patterns, int outputCount);
     // The network changed other than by Memorise (its weights drawn again, say): rehearsal counts afresh.
     void NetworkChanged() { rehearsal.Forget(); }
     static QString AllSlotsUsedMessage(); // "All 20 memory slots are used"
@@ -135,9 +135,6 @@ public:
     static QString FormatElapsed(std::chrono::nanoseconds elapsed); // "0:00:00.012" (h:mm:ss.zzz)
 
 private:
-    std::vector<TRehearsalItem> RehearsalItems(
-        int outputCount, int* indexOfSlot = nullptr, int slot = -1) const;
-
     TRehearsal rehearsal; // the sums of the rehearsed patterns, kept between memorises
     int lockFd = -1;
     QString lockedPrefix; // the StateFilePrefix under which the lock was taken

@@ -595,6 +595,25 @@ TMemory ReadMemoryBytes(const QByteArray& bytes, const QString& name, const TNet
     return TReader(source, name, shape).Read();
 }
 
+namespace {
+// A memorised picture framed again, its first `inputs` values; none when the picture no longer reads.
+std::optional<TPatternBytes> SlotPattern(
+    const QString& file, TFraming framing, const TFramer& framer, size_t inputs)
+{
+    if (file.isEmpty())
+        return std::nullopt;
+    try {
+        TPatternBytes pattern = PatternBytes(framer.FrameFile(file, framing).Pattern);
+        if (pattern.size() < inputs)
+            return std::nullopt;
+        pattern.resize(inputs);
+        return pattern;
+    } catch (const TPictureError&) {
+        return std::nullopt;
+    }
+}
+} // namespace
+
 std::vector<int> RestorePatterns(TMemory& memory, const TFramer& framer)
 {
     std::vector<int> unread;
@@ -603,33 +622,29 @@ std::vector<int> RestorePatterns(TMemory& memory, const TFramer& framer)
     for (int slot = 0; slot < SlotCount && slot < memory.TrainedList.size(); ++slot) {
         if (memory.TrainedList[slot] != u"1" || !memory.Patterns[size_t(slot)].empty())
             continue;
-        try {
-            const QString& file = slot < memory.FileList.size() ? memory.FileList[slot] : QString();
-            if (file.isEmpty())
-                throw TPictureError("no picture");
-            TPatternBytes pattern = PatternBytes(framer.FrameFile(file, memory.Framing).Pattern);
-            if (pattern.size() < inputs)
-                throw TPictureError("too few values");
-            pattern.resize(inputs);
-            memory.Patterns[size_t(slot)] = std::move(pattern);
-        } catch (const TPictureError&) {
+        if (std::optional<TPatternBytes> pattern
+            = SlotPattern(memory.FileList.value(slot), memory.Framing, framer, inputs))
+            memory.Patterns[size_t(slot)] = std::move(*pattern);
+        else
             unread.push_back(slot);
-        }
     }
     return unread;
 }
 
 TRehearsalResult RehearseMemory(TMemory& memory)
 {
-    const int outputs = memory.Network->GetNeuronCount(1);
-    std::vector<TRehearsalItem> items;
-    for (int slot = 0; slot < SlotCount && slot < memory.TrainedList.size(); ++slot) {
-        if (memory.TrainedList[slot] == u"1" && size_t(slot) < memory.Patterns.size()
-            && !memory.Patterns[size_t(slot)].empty())
-            items.push_back({ memory.Patterns[size_t(slot)],
-                TMemoProcessor::TargetsOf(slot, outputs, memory.NameList, memory.TrainedList) });
-    }
-    return TRehearsal().Rehearse(*memory.Network, items);
+    return TRehearsal().Rehearse(*memory.Network,
+        TMemoProcessor::RehearsalItemsOf(
+            memory.NameList, memory.TrainedList, memory.Patterns, memory.Network->GetNeuronCount(1)));
+}
+
+std::vector<int> CatchUpOldMemory(TMemory& memory, const TFramer& framer)
+{
+    if (memory.Version >= 2)
+        return {};
+    const std::vector<int> unread = RestorePatterns(memory, framer);
+    RehearseMemory(memory);
+    return unread;
 }
 
 QString SlotsText(const QStringList& names, const std::vector<int>& which)
@@ -650,18 +665,10 @@ std::optional<TMemory> FrameMemoryAgain(const QStringList& names, const QStringL
     for (int slot = 0; slot < SlotCount && slot < trained.size(); ++slot) {
         if (trained[slot] != u"1")
             continue;
-        try {
-            const QString file = files.value(slot);
-            if (file.isEmpty())
-                throw TPictureError("no picture");
-            TPatternBytes pattern = PatternBytes(framer.FrameFile(file, framing).Pattern);
-            if (pattern.size() < inputs)
-                throw TPictureError("too few values");
-            pattern.resize(inputs);
-            patterns[size_t(slot)] = std::move(pattern);
-        } catch (const TPictureError&) {
+        if (std::optional<TPatternBytes> pattern = SlotPattern(files.value(slot), framing, framer, inputs))
+            patterns[size_t(slot)] = std::move(*pattern);
+        else
             unread.push_back(slot);
-        }
     }
     if (!unread.empty())
         return std::nullopt;

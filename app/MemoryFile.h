@@ -59,6 +59,9 @@ TMemory ReadMemoryBytes(const QByteArray& bytes, const QString& name, const TNet
 std::vector<int> RestorePatterns(TMemory& memory, const TFramer& framer);
 // Rehearses every used slot of the memory that has a pattern, on the memory's own network.
 TRehearsalResult RehearseMemory(TMemory& memory);
+// Readies a memory just read for use: one of format 1 gets its patterns again (RestorePatterns) and is
+// rehearsed over them. Returns the slots whose pictures no longer read (none for a memory of format 2).
+std::vector<int> CatchUpOldMemory(TMemory& memory, const TFramer& framer);
 // For the status bar: the used slots that are not rehearsed, by name and slot, e.g. "anna (slot 0), bodo
 // (slot 3)".
 QString SlotsText(const QStringList& names, const std::vector<int>& which);

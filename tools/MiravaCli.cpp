@@ -756,12 +756,11 @@ TMemoProcessor& OpenMemory(TMemoProcessor& processor, const QString& file, bool 
 {
     processor.SaveSlotFilesOnMemorise = false;
     TMemory memory = ReadMemoryFile(file);
-    if (memory.Version < 2 && rehearse) {
-        const std::vector<int> unread = RestorePatterns(memory, TFramer());
+    if (rehearse) {
+        const std::vector<int> unread = CatchUpOldMemory(memory, TFramer());
         if (!unread.empty())
             std::fprintf(stderr, "mirava-cli: not rehearsed, as their pictures no longer read: %s\n",
                 qPrintable(OneLine(SlotsText(memory.NameList, unread))));
-        RehearseMemory(memory);
     }
     UseMemory(processor, std::move(memory));
     return processor;
